@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything (native core, native core with
+# ASan/UBSan, Windows x64) and runs every test: the native ones directly, the
+# Windows ones under Wine on a virtual display. Exits non-zero on any failure.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+build="${QRNL_BUILD_DIR:-$root/build}"
+jobs="${QRNL_JOBS:-2}"
+start=$(date +%s)
+stamp() { echo "== $* ($(($(date +%s) - start)) s)"; }
+
+stamp "set-up"
+bash tools/setup.sh
+
+stamp "configure and build"
+cmake -S . -B "$build/native" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S . -B "$build/native-san" -DCMAKE_BUILD_TYPE=Debug -DQRNL_SANITIZE=ON >/dev/null
+cmake -S . -B "$build/win" -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+  -DQRNL_ORACLE_DIR="$build/oracle" >/dev/null
+cmake --build "$build/native" -j "$jobs"
+cmake --build "$build/native-san" -j "$jobs"
+cmake --build "$build/win" -j "$jobs"
+
+stamp "reference data from GMP"
+mkdir -p "$build/oracle"
+"$build/native/tools/qrnl_oracle" "$build/oracle" --digits 0 1 5 10 25 46 47 48 50 1000
+
+status=0
+stamp "native tests"
+(cd "$build/native" && ctest --output-on-failure) || status=1
+stamp "native tests under ASan/UBSan"
+(cd "$build/native-san" && ctest --output-on-failure) || status=1
+
+stamp "Windows tests under Wine"
+source tools/wine-env.sh "$build"
+qrnl_start_display
+qrnl_prepare_prefix
+# One persistent server for the whole run: each test process then starts in
+# a fraction of a second instead of seconds.
+setsid wineserver -p </dev/null >/dev/null 2>&1 &
+trap 'wineserver -k 2>/dev/null || true; qrnl_stop_display' EXIT
+(cd "$build/win" && ctest --output-on-failure --timeout 600) || status=1
+
+stamp "done"
+exit $status
