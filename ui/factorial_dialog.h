@@ -1,0 +1,57 @@
+// The factorial dialog: asks for N and the destination file, filters the keys
+// typed into the N field and shows the size estimates as N changes.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#define FACTO_START 6000
+#define FACTO_CANCEL 6001
+
+// The save dialog's settings. They outlive each opening of the factorial
+// dialog, so the next save dialog opens in the folder of the last choice.
+struct SaveFileSettings {
+    int32_t initialised;
+    char path[512];
+    char previousPath[512];
+    char fileTitle[512];
+    const char* filter;
+    char initialDirectory[512];
+    const char* title;
+    uint32_t flags;
+    const char* defaultExtension;
+    uint32_t lastError;  // 0: chosen or simply cancelled
+
+    SaveFileSettings();
+    // Shows the save dialog; nonzero when the user chose a file.
+    BOOL Choose(HWND owner);
+};
+
+struct FactorialDialog {
+    uint64_t requestedN;
+    char requestedPath[512];
+
+    // Largest N accepted and the number of characters the N field takes.
+    static uint64_t maxNumber;
+    static uint64_t maxInputLength;
+
+    FactorialDialog();
+    // Modal; FACTO_START with requestedN and requestedPath filled, else
+    // FACTO_CANCEL (or -1/0 if the dialog could not be made).
+    INT_PTR Show(HINSTANCE instance, HWND owner);
+};
+
+extern SaveFileSettings saveFileSettings;
+extern FactorialDialog factorialDialog;
+
+INT_PTR CALLBACK FactorialDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK KeyFilterProc(int code, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK LabelPaintProc(int code, WPARAM wParam, LPARAM lParam);
+// '0'..'9' for the virtual keys 48..57 and VK_NUMPAD0..VK_NUMPAD9.
+char DigitForKey(WPARAM virtualKey);
+// Draws the text into the label's off-screen picture and copies it onto the label.
+void DrawPathLabel(const char* text);
+// The N field's text as a number: digits up to the first non-digit; empty gives 0.
+// Saturates at UINT64_MAX so that an overlong text can never wrap to a small N.
+uint64_t NumberFromText(const char* text);

@@ -1,0 +1,15 @@
+// The job's voice: the notification procedures the worker calls at the start
+// and end of a job, and the progress ticker the job's timer runs on the UI
+// thread. They write the log, the status bar, the title and the command states.
+#pragma once
+
+#include <windows.h>
+
+// Module of the string table; the main window stores it on creation.
+extern HINSTANCE reportInstance;
+
+void ReportStarted();
+void ReportFinished();
+void ReportStopped();
+void ReportFailed();
+void CALLBACK ProgressTicker(HWND window, UINT message, UINT_PTR timerId, DWORD time);
