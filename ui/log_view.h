@@ -1,0 +1,47 @@
+// The log pane: a rich edit between the toolbar and the status bar holding the
+// last maxLines appended lines, which the user can scroll but not edit or select.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+
+struct LogView {
+    HMODULE richEditModule;
+    char* streamBuffer;   // bufferSize committed bytes
+    uint64_t bufferSize;  // requested size rounded up to whole pages
+    int32_t maxLines;
+    // Lines appended so far; stops at maxLines + 1 once the pane rolls.
+    std::atomic<int32_t> lineCount;
+    // Position of the stream callbacks in streamBuffer; 0 between streams.
+    std::atomic<int32_t> streamPos;
+    // Where the last stream-out ended: the true end of the mirrored text.
+    std::atomic<int32_t> streamEnd;
+
+    // Zeroes the fields, becomes the instance the stream callbacks use, and
+    // registers Release for process exit.
+    LogView();
+    // Creates the pane and commits the stream buffer. 0 when both exist; every
+    // failure ends the process.
+    int Create(HINSTANCE instance, HWND parent, int x, int y, int width, int height,
+               uint64_t requestedBufferSize, int lineLimit);
+    // Installs the two input hooks for the calling (UI) thread.
+    void HookInput();
+    // Appends one line (no line breaks; may be empty). Not reentrant: callers
+    // serialise it with the job semaphore.
+    void AppendLine(const char* text);
+    void Release();
+};
+
+extern LogView logView;
+// The pane's window, null until created.
+extern HWND logWindow;
+
+LRESULT CALLBACK LogMessageHook(int code, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK LogCallWndHook(int code, WPARAM wParam, LPARAM lParam);
+DWORD CALLBACK StreamOutToBuffer(DWORD_PTR cookie, LPBYTE chunk, LONG chunkSize, LONG* written);
+DWORD CALLBACK StreamInFromBuffer(DWORD_PTR cookie, LPBYTE chunk, LONG chunkSize, LONG* read);
+
+// Whether the hooks turn this message, aimed at the pane, into WM_NULL.
+bool IsBlockedLogInput(UINT message);
