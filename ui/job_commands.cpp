@@ -1,0 +1,37 @@
+#include "ui/job_commands.h"
+
+#include <cstring>
+
+#include "job/factorial_job.h"
+#include "ui/factorial_dialog.h"
+#include "ui/job_reports.h"
+#include "ui/main_window.h"
+
+void OnFactorialCommand(HWND mainWindow) {
+    // From StartJob to the end of OnJobEnd the one accumulator and the job
+    // record belong to the running job; before its started report the menu
+    // still offers Factorial.
+    if (JobIsSetUp()) return;
+    if (factorialDialog.Show(mainInstance, mainWindow) != FACTO_START) return;
+    // The dialog refuses such an N; this is the last gate before the job.
+    if (factorialDialog.requestedN > FactorialDialog::maxNumber) return;
+    FactorialJob* job = jobState.job;
+    jobState.mainWindow = mainWindow;
+    jobState.n.store(factorialDialog.requestedN, std::memory_order_relaxed);
+    memcpy(job->destinationPath, factorialDialog.requestedPath, sizeof job->destinationPath);
+    job->destinationPath[sizeof job->destinationPath - 1] = '\0';
+    jobState.progressIntervalMs = 2000;
+    jobState.notifications.onStarted = ReportStarted;
+    jobState.notifications.onFinished = ReportFinished;
+    jobState.notifications.onStopped = ReportStopped;
+    jobState.notifications.onFailed = ReportFailed;
+    job->progressProc = ProgressTicker;
+    job->instance = mainInstance;
+    StartJob(job);
+}
+
+void OnStopCommand() {
+    if (jobState.computing.load(std::memory_order_relaxed) != 0) RequestStop();
+}
+
+void OnJobEndCommand() { OnJobEnd(jobState.job); }
