@@ -1,0 +1,233 @@
+#include "job/factorial_job.h"
+
+#include "engine/accumulator_memory.h"
+#include "engine/decimal_accumulator.h"
+#include "engine/limb_groups.h"
+#include "engine/size_estimates.h"
+#include "job/guarded_region.h"
+#include "job/job_test_seams.h"
+#include "job/result_file.h"
+#include "job/stopwatch.h"
+#include "resources/resource_ids.h"
+
+// Stop starts raised: a job must be started to clear it.
+JobState jobState{nullptr, {0}, {0}, 0, nullptr, {}, nullptr, {0}, {0}, {0}, 0, nullptr, 0, {1}, {0}};
+JobTestSeams jobTestSeams;
+
+namespace {
+
+constexpr UINT_PTR kProgressTimerId = 1000;
+constexpr uint64_t kAllocationSlack = 0x10000;
+constexpr DWORD kDivideFault = 0xC0000094;  // EXCEPTION_INT_DIVIDE_BY_ZERO
+
+enum class Ending { kFinished, kStopped, kFailed };
+
+int Allocate(uint64_t requested) {
+    return jobTestSeams.allocate ? jobTestSeams.allocate(requested) : AccAllocate(requested);
+}
+
+int Release() { return jobTestSeams.release ? jobTestSeams.release() : AccRelease(); }
+
+void Notify(JobNotification slot) {
+    if (slot != nullptr) slot();
+}
+
+// The loop itself: no lock, no system call. currentMultiplier is the
+// multiplier being applied, and stays at it when the loop is left early.
+void MultiplyLoop(void*) {
+    int (*const multiply)(uint64_t) = jobTestSeams.multiply ? jobTestSeams.multiply : AccMultiply;
+    const uint64_t n = jobState.n.load(std::memory_order_relaxed);
+    for (uint64_t k = 1; k <= n; ++k) {
+        jobState.currentMultiplier.store(k, std::memory_order_relaxed);
+        const int status = multiply(k);
+        jobState.multiplyStatus.store(status, std::memory_order_relaxed);
+        if (jobState.stopFlag.load(std::memory_order_relaxed) != 0 || status != kAccOk) return;
+    }
+    jobState.currentMultiplier.store(n + 1, std::memory_order_relaxed);
+}
+
+Ending Fail(int32_t messageId) {
+    jobState.errorMessageId.store(messageId, std::memory_order_relaxed);
+    return Ending::kFailed;
+}
+
+// Everything between the start report and the end report: the loop, its
+// timing and the file. The memory is given back on every path.
+Ending ComputeAndWrite(FactorialJob* job) {
+    const DWORD fault = RunGuarded(MultiplyLoop, nullptr);
+    if (fault != 0) {
+        Release();
+        return Fail(fault == kDivideFault ? IDS_ERR_DIVIDE : IDS_ERR_ILLEGAL);
+    }
+    MarkEnd();
+    ElapsedStartToEnd(&job->elapsed);
+    job->resultDigits = CountResultDigits();
+
+    const int32_t status = jobState.multiplyStatus.load(std::memory_order_relaxed);
+    if (status != kAccOk) {
+        Release();
+        if (status == kAccOverflow) return Fail(IDS_ERR_OVERFLOW);
+        if (status == kAccNoRoom) return Fail(IDS_ERR_NO_ROOM);
+        return Fail(IDS_ERR_UNEXPECTED);
+    }
+    // A stop that came after the last multiplier still wins: no file.
+    if (jobState.stopFlag.load(std::memory_order_relaxed) != 0) {
+        Release();
+        return Ending::kStopped;
+    }
+    if (WriteResultFile(job->destinationPath, jobState.n.load(std::memory_order_relaxed)) != 0) {
+        Release();
+        return Fail(IDS_ERR_WRITE);
+    }
+    if (Release() != 0) return Fail(IDS_ERR_RELEASE);
+    return Ending::kFinished;
+}
+
+void JobWorker() {
+    FactorialJob* const job = jobState.job;
+    Ending ending;
+    if (Allocate(BytesForDigits(job->estimatedDigits) + kAllocationSlack) != 0) {
+        ending = Fail(IDS_ERR_ALLOCATE);
+    } else {
+        job->allocatedBytes = AccByteSize();
+        WaitForSingleObject(jobState.semaphore, INFINITE);
+        Notify(jobState.notifications.onStarted);
+        // Before computing turns 1, so no tick reads the last job's start.
+        MarkStart();
+        jobState.computing.store(1, std::memory_order_relaxed);
+        ReleaseSemaphore(jobState.semaphore, 1, nullptr);
+        ending = ComputeAndWrite(job);
+    }
+
+    WaitForSingleObject(jobState.semaphore, INFINITE);
+    jobState.computing.store(0, std::memory_order_relaxed);
+    switch (ending) {
+        case Ending::kFinished: Notify(jobState.notifications.onFinished); break;
+        case Ending::kStopped: Notify(jobState.notifications.onStopped); break;
+        case Ending::kFailed: Notify(jobState.notifications.onFailed); break;
+    }
+    ReleaseSemaphore(jobState.semaphore, 1, nullptr);
+    SendMessageA(jobState.mainWindow, WM_COMMAND, IDM_JOBEND, 0);
+}
+
+DWORD WINAPI WorkerEntry(LPVOID) {
+    JobWorker();
+    return 0;
+}
+
+DWORD WINAPI StopEntry(LPVOID) {
+    jobState.stopFlag.store(1, std::memory_order_relaxed);
+    return 0;
+}
+
+HANDLE StartWorker(DWORD* threadId) {
+    if (jobTestSeams.startWorker) return jobTestSeams.startWorker(WorkerEntry, threadId);
+    return CreateThread(nullptr, 0, WorkerEntry, nullptr, 0, threadId);
+}
+
+// The job could not get going: report it as failed on this thread and end it
+// at once, so nothing is left ticking and the next job can start.
+void EndUnstartedJob(FactorialJob* job) {
+    jobState.errorMessageId.store(IDS_ERR_UNEXPECTED, std::memory_order_relaxed);
+    Notify(jobState.notifications.onFailed);
+    OnJobEnd(job);
+}
+
+}  // namespace
+
+void ResetJob(FactorialJob* job) {
+    jobState.job = job;
+    jobState.stopFlag.store(1, std::memory_order_relaxed);
+    jobState.mainWindow = nullptr;
+    jobState.semaphore = nullptr;
+    jobState.workerThread = nullptr;
+    jobState.n.store(0, std::memory_order_relaxed);
+    jobState.currentMultiplier.store(0, std::memory_order_relaxed);
+    jobState.progressIntervalMs = 0;
+    jobState.computing.store(0, std::memory_order_relaxed);
+    jobState.multiplyStatus.store(0, std::memory_order_relaxed);
+    jobState.errorMessageId.store(0, std::memory_order_relaxed);
+    jobState.workerThreadId = 0;
+    jobState.timerId = 0;
+    jobState.setUp.store(0, std::memory_order_relaxed);
+    job->instance = nullptr;
+}
+
+void StartJob(FactorialJob* job) {
+    jobState.setUp.store(1, std::memory_order_relaxed);
+    jobState.job = job;
+    jobState.currentMultiplier.store(1, std::memory_order_relaxed);
+    jobState.timerId = 0;
+    jobState.semaphore = nullptr;
+    jobState.stopFlag.store(0, std::memory_order_relaxed);
+    jobState.computing.store(0, std::memory_order_relaxed);
+    jobState.multiplyStatus.store(0, std::memory_order_relaxed);
+    jobState.errorMessageId.store(0, std::memory_order_relaxed);
+    job->estimatedDigits =
+        static_cast<uint64_t>(EstimateDigits(static_cast<int64_t>(jobState.n.load())));
+
+    jobState.semaphore = CreateSemaphoreA(nullptr, 1, 1, nullptr);
+    if (jobState.semaphore == nullptr) {
+        EndUnstartedJob(job);
+        return;
+    }
+    // The handle is stored before the worker can reach OnJobEnd: that needs
+    // this thread to handle its end command, which happens after we return.
+    jobState.workerThread = StartWorker(&jobState.workerThreadId);
+    if (jobState.workerThread == nullptr) {
+        EndUnstartedJob(job);
+        return;
+    }
+    if (jobState.progressIntervalMs != 0) {
+        jobState.timerId = SetTimer(jobState.mainWindow, kProgressTimerId,
+                                    jobState.progressIntervalMs, job->progressProc);
+    }
+}
+
+void RequestStop() {
+    HANDLE stopper = CreateThread(nullptr, 0, StopEntry, nullptr, 0, nullptr);
+    if (stopper != nullptr) {
+        CloseHandle(stopper);
+    } else {
+        // No thread to spare: the flag is an atomic word, set it from here.
+        StopEntry(nullptr);
+    }
+}
+
+void OnJobEnd(FactorialJob* job) {
+    if (jobState.timerId != 0) {
+        KillTimer(jobState.mainWindow, jobState.timerId);
+        jobState.timerId = 0;
+    }
+    if (jobState.semaphore != nullptr) CloseHandle(jobState.semaphore);
+    jobState.semaphore = nullptr;
+    // The worker only returns from its end command after this; nobody waits
+    // on its handle.
+    if (jobState.workerThread != nullptr) CloseHandle(jobState.workerThread);
+    jobState.workerThread = nullptr;
+
+    char title[256];
+    if (LoadStringA(job->instance, IDS_TITLE, title, sizeof(title)) > 0) {
+        SetWindowTextA(jobState.mainWindow, title);
+    }
+    if (IsIconic(jobState.mainWindow)) FlashMainWindow(jobState.mainWindow, 0, 3);
+    jobState.setUp.store(0, std::memory_order_relaxed);
+}
+
+bool JobIsSetUp() { return jobState.setUp.load(std::memory_order_relaxed) != 0; }
+
+void FlashMainWindow(HWND window, DWORD timeout, UINT count) {
+    using FlashProc = BOOL(WINAPI*)(PFLASHWINFO);
+    HMODULE user32 = GetModuleHandleA("user32");
+    if (user32 == nullptr) return;
+    const FARPROC found = GetProcAddress(user32, "FlashWindowEx");
+    if (found == nullptr) return;
+    const FlashProc flash = reinterpret_cast<FlashProc>(reinterpret_cast<void (*)()>(found));
+    FLASHWINFO info;
+    info.cbSize = sizeof(info);
+    info.hwnd = window;
+    info.dwFlags = FLASHW_ALL;
+    info.uCount = count;
+    info.dwTimeout = timeout;
+    flash(&info);
+}

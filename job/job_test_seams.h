@@ -1,0 +1,20 @@
+// Stand-ins a test can put in place of the calls through which the job meets
+// the system, to reach failures a healthy machine does not produce on demand
+// (memory that cannot be had or given back, a thread that cannot start, a
+// fault inside the loop). All null in the program: the real calls are made.
+// Set them only while no job is set up.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+struct JobTestSeams {
+    int (*allocate)(uint64_t requested);  // instead of AccAllocate
+    int (*release)();                     // instead of AccRelease
+    int (*multiply)(uint64_t a);          // instead of AccMultiply, inside the loop
+    // Instead of CreateThread for the worker: returns its handle or null.
+    HANDLE (*startWorker)(LPTHREAD_START_ROUTINE routine, DWORD* threadId);
+};
+
+extern JobTestSeams jobTestSeams;
