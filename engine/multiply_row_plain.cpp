@@ -36,8 +36,3 @@ int MultiplyRowPlain(uint64_t* limbs, uint64_t count, uint64_t a, uint64_t* carr
     *carry = c;
     return kAccOk;
 }
-
-// Replaced by the run-time dispatcher once faster variants exist.
-int MultiplyRow(uint64_t* limbs, uint64_t count, uint64_t a, uint64_t* carry) {
-    return MultiplyRowPlain(limbs, count, a, carry);
-}

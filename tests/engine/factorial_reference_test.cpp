@@ -1,5 +1,6 @@
 // N! from the accumulator against GMP's exact value: every N up to 3,000 and
-// twenty checkpoints up to 100,000. Natively GMP is asked directly and the
+// twenty checkpoints up to 100,000 with the processor's own kernel, and every
+// N up to 3,000 with each kernel it can run. Natively GMP is asked directly and the
 // limbs are compared one by one; under Wine the native oracle's fingerprints
 // (limb count, top limb, hash of all limbs) stand in for it.
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include "engine/accumulator_memory.h"
 #include "engine/decimal_accumulator.h"
 #include "engine/limb_groups.h"
+#include "engine/multiply_dispatch.h"
 #include "engine/size_estimates.h"
 #include "tests/support/limb_hash.h"
 
@@ -67,10 +69,11 @@ private:
 
 #endif
 
-TEST(FactorialReference, EveryFactorialUpTo3000AndCheckpointsTo100000) {
+// Multiplies 1 .. last with the active kernel, checking every factorial up
+// to 3,000 and the checkpoints on the way.
+void CheckFactorialsUpTo(unsigned last) {
     Reference reference;
     ASSERT_TRUE(reference.Available()) << "reference data missing (run with --oracle=DIR)";
-    const unsigned last = kFactorialCheckpoints[std::size(kFactorialCheckpoints) - 1];
     ASSERT_EQ(AccAllocate(BytesForDigits(EstimateDigits(last)) + 65536), 0);
     size_t nextCheckpoint = 0;
     reference.Check(0, AccumulatorLimbs());
@@ -80,12 +83,28 @@ TEST(FactorialReference, EveryFactorialUpTo3000AndCheckpointsTo100000) {
                                 kFactorialCheckpoints[nextCheckpoint] == n;
         if (n <= kDenseFactorialLimit || checkpoint) {
             reference.Check(n, AccumulatorLimbs());
-            if (HasFatalFailure()) break;
+            if (testing::Test::HasFatalFailure()) break;
             ASSERT_EQ(CountResultDigits(), static_cast<uint64_t>(EstimateDigits(n))) << n;
         }
         if (checkpoint) ++nextCheckpoint;
     }
     EXPECT_EQ(AccRelease(), 0);
+}
+
+TEST(FactorialReference, EveryFactorialUpTo3000AndCheckpointsTo100000) {
+    ASSERT_EQ(ActiveMultiplyVariant(), BestMultiplyVariant());
+    CheckFactorialsUpTo(kFactorialCheckpoints[std::size(kFactorialCheckpoints) - 1]);
+}
+
+TEST(FactorialReference, EveryFactorialUpTo3000WithEachKernelForced) {
+    for (int variant = 0; variant < kMultiplyVariantCount; ++variant) {
+        if (!MultiplyVariantSupported(variant)) continue;
+        SCOPED_TRACE(MultiplyVariantName(variant));
+        ASSERT_TRUE(ForceMultiplyVariant(variant));
+        CheckFactorialsUpTo(kDenseFactorialLimit);
+        if (HasFatalFailure()) break;
+    }
+    ForceMultiplyVariant(BestMultiplyVariant());
 }
 
 }  // namespace

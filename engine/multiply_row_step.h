@@ -1,0 +1,52 @@
+// One limb of a row multiplication without the hardware divide, shared by
+// the kernels. Internal linkage on purpose: each kernel file is compiled with
+// its own instruction set, and a shared inline definition could let the
+// linker hand a baseline caller the AVX-512 copy.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/decimal_accumulator.h"
+
+namespace {
+
+// floor(2^123 / 10^18): the quotient estimate below drops the low 56 bits
+// of the product and keeps 67 bits of scale, which leaves it at most one
+// short of the true quotient.
+constexpr uint64_t kLimbReciprocal =
+    static_cast<uint64_t>((static_cast<unsigned __int128>(1) << 123) / kLimbBase);
+
+// x * a = q * 10^18 + r with r < 10^18, for x < 10^18 and a <= 10^18.
+// Neither output depends on a carry, so consecutive limbs overlap freely.
+inline uint64_t SplitProduct(uint64_t x, uint64_t a, uint64_t* remainder) {
+    const unsigned __int128 p = static_cast<unsigned __int128>(x) * a;
+    const uint64_t top = static_cast<uint64_t>(p >> 56);
+    uint64_t q = static_cast<uint64_t>((static_cast<unsigned __int128>(top) * kLimbReciprocal) >> 67);
+    uint64_t r = static_cast<uint64_t>(p) - q * kLimbBase;  // true value below 2 * 10^18
+    const uint64_t over = r >= kLimbBase;
+    r -= over ? kLimbBase : 0;
+    *remainder = r;
+    return q + over;
+}
+
+// Adds the incoming carry to a split product: the only serial part of a row
+// is this add and one compare.
+inline uint64_t FinishLimb(uint64_t remainder, uint64_t quotient, uint64_t* carry) {
+    uint64_t s = remainder + *carry;
+    const uint64_t over = s >= kLimbBase;
+    s -= over ? kLimbBase : 0;
+    *carry = quotient + over;
+    return s;
+}
+
+inline void MultiplyRunScalar(uint64_t* limbs, uint64_t count, uint64_t a, uint64_t* carry) {
+    uint64_t c = *carry;
+    for (uint64_t i = 0; i < count; ++i) {
+        uint64_t r;
+        const uint64_t q = SplitProduct(limbs[i], a, &r);
+        limbs[i] = FinishLimb(r, q, &c);
+    }
+    *carry = c;
+}
+
+}  // namespace
