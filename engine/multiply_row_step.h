@@ -20,9 +20,12 @@ constexpr uint64_t kLimbReciprocal =
 // Neither output depends on a carry, so consecutive limbs overlap freely.
 inline uint64_t SplitProduct(uint64_t x, uint64_t a, uint64_t* remainder) {
     const unsigned __int128 p = static_cast<unsigned __int128>(x) * a;
-    const uint64_t top = static_cast<uint64_t>(p >> 56);
-    uint64_t q = static_cast<uint64_t>((static_cast<unsigned __int128>(top) * kLimbReciprocal) >> 67);
-    uint64_t r = static_cast<uint64_t>(p) - q * kLimbBase;  // true value below 2 * 10^18
+    const uint64_t low = static_cast<uint64_t>(p);
+    // p < 10^36 < 2^120, so bits 56 .. 119 hold all of p >> 56.
+    const uint64_t top = (static_cast<uint64_t>(p >> 64) << 8) | (low >> 56);
+    const uint64_t q =
+        static_cast<uint64_t>((static_cast<unsigned __int128>(top) * kLimbReciprocal) >> 67);
+    uint64_t r = low - q * kLimbBase;  // true value below 2 * 10^18
     const uint64_t over = r >= kLimbBase;
     r -= over ? kLimbBase : 0;
     *remainder = r;
