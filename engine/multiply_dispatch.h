@@ -16,8 +16,8 @@ enum MultiplyVariant : int {
     kMultiplyVariantCount = 4,
 };
 
-// Multipliers below this take the vector path; larger ones (up to 10^18) go
-// through the scalar reciprocal kernel.
+// Multipliers below this take the AVX-512 path (the AVX2 one stops at 2^31);
+// larger ones, up to 10^18, go through the scalar reciprocal kernel.
 constexpr uint64_t kVectorMultiplierLimit = 1ULL << 32;
 
 const char* MultiplyVariantName(int variant);  // "plain", "scalar", "avx2", "avx512"

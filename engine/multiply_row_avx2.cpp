@@ -2,7 +2,7 @@
 // without AVX-512. The same scheme as the AVX-512 kernel (estimate, shifted
 // quotients, scalar redo of the rare round with a sum at 10^18), with what
 // AVX2 lacks built from 32-bit products (64-bit low products) and exponent
-// tricks (conversions between integers and doubles). Compiled with -mavx2 -mfma; reached only
+// tricks (integers into doubles). Compiled with -mavx2 -mfma; reached only
 // through the dispatcher.
 #include <immintrin.h>
 
@@ -15,38 +15,35 @@ namespace {
 
 constexpr uint64_t kMagicBits = 0x4330000000000000ULL;  // the double 2^52
 
+// The quotient estimate goes through a 32-bit signed conversion.
+constexpr uint64_t kAvx2MultiplierLimit = 1ULL << 31;
+
 struct Constants {
-    __m256i base;
     __m256i baseLess1;
     __m256i baseLow;   // low 32 bits of 10^18
     __m256i baseHigh;  // high 32 bits of 10^18
     __m256i multiplier;
     __m256i magicBits;
     __m256d magic;
-    __m256d scaleLow;   // a / 10^18, shaded low (2^-48) as in the AVX-512 kernel
-    __m256d scaleHigh;  // the same times 2^32
+    __m256d scale;  // a * 2^8 / 10^18, shaded low by 2^-48
 };
 
-// Per lane, x < 10^18, a < 2^32: an estimate q' <= floor(x * a / 10^18) and
+// Per lane, x < 10^18, a < 2^31: an estimate q' <= floor(x * a / 10^18) and
 // the remainder x * a - q' * 10^18, which reaches 10^18 only when q' is short.
+// The estimate uses x >> 8, which fits a double's mantissa exactly; the
+// dropped bits and the shading only ever lower it, by far less than one.
 inline __m256i EstimateQuotients(const Constants& k, __m256i x, __m256i* remainder) {
+    const __m256d top = _mm256_sub_pd(
+        _mm256_castsi256_pd(_mm256_or_si256(_mm256_srli_epi64(x, 8), k.magicBits)), k.magic);
+    const __m256i q = _mm256_cvtepu32_epi64(_mm256_cvttpd_epi32(_mm256_mul_pd(top, k.scale)));
+    // x * a - q * 10^18 modulo 2^64 from 32-bit products:
+    // xLow * a + ((xHigh * a - q * baseHigh) << 32) - q * baseLow.
     const __m256i xHigh = _mm256_srli_epi64(x, 32);
-    const __m256i product = _mm256_add_epi64(
-        _mm256_mul_epu32(x, k.multiplier),
-        _mm256_slli_epi64(_mm256_mul_epu32(xHigh, k.multiplier), 32));
-    // Both 32-bit halves of x become exact doubles by planting them in the
-    // mantissa of 2^52.
-    const __m256d low =
-        _mm256_sub_pd(_mm256_castsi256_pd(_mm256_blend_epi32(x, k.magicBits, 0xAA)), k.magic);
-    const __m256d high = _mm256_sub_pd(_mm256_castsi256_pd(_mm256_or_si256(xHigh, k.magicBits)), k.magic);
-    const __m256d estimate = _mm256_floor_pd(
-        _mm256_fmadd_pd(high, k.scaleHigh, _mm256_mul_pd(low, k.scaleLow)));
-    const __m256i q =
-        _mm256_sub_epi64(_mm256_castpd_si256(_mm256_add_pd(estimate, k.magic)), k.magicBits);
-    // q < 2^32, so q * 10^18 modulo 2^64 needs only two 32-bit products.
-    const __m256i qBase = _mm256_add_epi64(
-        _mm256_mul_epu32(q, k.baseLow), _mm256_slli_epi64(_mm256_mul_epu32(q, k.baseHigh), 32));
-    *remainder = _mm256_sub_epi64(product, qBase);
+    const __m256i upper = _mm256_sub_epi64(_mm256_mul_epu32(xHigh, k.multiplier),
+                                           _mm256_mul_epu32(q, k.baseHigh));
+    const __m256i lower = _mm256_sub_epi64(_mm256_mul_epu32(x, k.multiplier),
+                                           _mm256_mul_epu32(q, k.baseLow));
+    *remainder = _mm256_add_epi64(lower, _mm256_slli_epi64(upper, 32));
     return q;
 }
 
@@ -65,7 +62,7 @@ inline bool AnyAtBase(const Constants& k, __m256i s) {
 }  // namespace
 
 int MultiplyRowAvx2(uint64_t* limbs, uint64_t count, uint64_t a, uint64_t* carry) {
-    if (a >= kVectorMultiplierLimit) return MultiplyRowScalar(limbs, count, a, carry);
+    if (a >= kAvx2MultiplierLimit) return MultiplyRowScalar(limbs, count, a, carry);
 
     uint64_t c = 0;
     const uint64_t misalign = (reinterpret_cast<uintptr_t>(limbs) / 8) % 4;
@@ -76,16 +73,14 @@ int MultiplyRowAvx2(uint64_t* limbs, uint64_t count, uint64_t a, uint64_t* carry
     uint64_t n = count - head;
 
     if (n >= 4) {
-        const double scale = static_cast<double>(a) * 1e-18 * (1.0 - 0x1p-48);
-        const Constants k = {_mm256_set1_epi64x(kLimbBase),
-                             _mm256_set1_epi64x(kLimbBase - 1),
+        const double scale = static_cast<double>(a) * 0x1p8 * 1e-18 * (1.0 - 0x1p-48);
+        const Constants k = {_mm256_set1_epi64x(kLimbBase - 1),
                              _mm256_set1_epi64x(kLimbBase & 0xFFFFFFFFu),
                              _mm256_set1_epi64x(kLimbBase >> 32),
                              _mm256_set1_epi64x(static_cast<int64_t>(a)),
                              _mm256_set1_epi64x(kMagicBits),
                              _mm256_set1_pd(0x1p52),
-                             _mm256_set1_pd(scale),
-                             _mm256_set1_pd(scale * 0x1p32)};
+                             _mm256_set1_pd(scale)};
         // Lane 0 holds the carry into the next limb.
         __m256i previousRotated = _mm256_set1_epi64x(static_cast<int64_t>(c));
         for (; n >= 16; n -= 16, p += 16) {
