@@ -1,0 +1,460 @@
+// The factorial dialog driven in this process: the dialog runs its modal loop
+// on the test's main thread while a driver thread types keys, clicks buttons
+// and answers the save dialog and the warnings.
+#include "ui/factorial_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "engine/size_estimates.h"
+#include "resources/resource_ids.h"
+#include "tests/ui/ui_driver.h"
+#include "ui/format_text.h"
+
+SaveFileSettings saveFileSettings;
+FactorialDialog factorialDialog;
+
+namespace {
+
+const UINT kCaption = 1006;
+
+std::string& ScratchFolder() {
+    static std::string folder;
+    return folder;
+}
+
+bool IsFactorialDialog(HWND window) {
+    return ClassOf(window) == "#32770" && GetDlgItem(window, IDC_NUMBER) != nullptr &&
+           GetDlgItem(window, IDC_DEST_PATH) != nullptr;
+}
+
+bool IsSaveDialog(HWND window) {
+    return ClassOf(window) == "#32770" && WindowText(window) == "保存先ファイル名を指定";
+}
+
+// What the dialog shows for N in controls 110 and 112.
+std::string DigitsText(uint64_t n) {
+    char text[64];
+    FormatText(text, sizeof text, "%I64u", static_cast<uint64_t>(EstimateDigits(n)));
+    return text;
+}
+std::string MemoryText(uint64_t n) {
+    char text[64];
+    FormatText(text, sizeof text, "%I64u bytes",
+               BytesForDigits(static_cast<uint64_t>(EstimateDigits(n))));
+    return text;
+}
+
+// A path of exactly `bytes` bytes in a folder that exists (the save dialog
+// insists on that); the file itself is not made.
+std::string PathOfLength(size_t bytes) {
+    std::string path = ScratchFolder() + "\\";
+    const std::string suffix = ".txt";
+    path.append(bytes - path.size() - suffix.size(), 'p');
+    return path + suffix;
+}
+
+// One opening of the dialog, driven by `script`; returns what Show returned.
+class DialogSession {
+public:
+    INT_PTR Run(const std::function<void(UiDriver&, HWND)>& script) {
+        UiDriver driver;
+        driver.Start([&](UiDriver& d) {
+            HWND dialog = d.WaitForWindow(IsFactorialDialog);
+            if (!dialog) {
+                ADD_FAILURE() << "the factorial dialog did not appear";
+                return;
+            }
+            d.Sync(dialog);
+            script(d, dialog);
+            // Whatever the script left behind, leave no dialog open.
+            for (int i = 0; i < 5 && IsWindow(dialog); ++i) {
+                if (HWND box = d.WaitForMessageBox(0)) d.DismissMessageBox(box);
+                if (HWND save = d.WaitForWindow(IsSaveDialog, 0)) {
+                    PostMessageA(save, WM_COMMAND, IDCANCEL, 0);
+                    Sleep(200);
+                }
+                d.Click(GetDlgItem(dialog, IDC_CANCEL_BUTTON));
+                for (int j = 0; j < 50 && IsWindow(dialog); ++j) Sleep(20);
+            }
+        });
+        INT_PTR result = factorialDialog.Show(GetModuleHandleA(nullptr), nullptr);
+        driver.Join();
+        return result;
+    }
+};
+
+// Answers the save dialog with `path`; false if it did not open.
+bool ChooseInSaveDialog(UiDriver& d, HWND dialog, const std::string& path,
+                        std::string* offeredName = nullptr) {
+    d.Click(GetDlgItem(dialog, IDC_DEST_BROWSE));
+    HWND save = d.WaitForWindow(IsSaveDialog, 10000);
+    if (!save) return false;
+    HWND name = GetDlgItem(save, 0x47C);
+    for (int i = 0; i < 50 && !name; ++i) {
+        Sleep(20);
+        name = GetDlgItem(save, 0x47C);
+    }
+    if (offeredName) *offeredName = WindowText(name);
+    SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+    PostMessageA(save, WM_COMMAND, IDOK, 0);
+    for (int i = 0; i < 250 && IsWindow(save); ++i) Sleep(20);
+    d.Sync(dialog);
+    return !IsWindow(save);
+}
+
+void ExpectWarning(UiDriver& d, UINT textId) {
+    HWND box = d.WaitForMessageBox();
+    ASSERT_NE(box, nullptr) << "expected warning " << textId;
+    EXPECT_EQ(WindowText(box), LoadString(kCaption));
+    EXPECT_EQ(d.DismissMessageBox(box), LoadString(textId));
+}
+
+void ExpectNoWarning(UiDriver& d) {
+    HWND box = d.WaitForMessageBox(0);
+    EXPECT_EQ(box, nullptr) << "unexpected box: " << (box ? ControlText(box, 0xFFFF) : "");
+    if (box) d.DismissMessageBox(box);
+}
+
+void SetCaret(HWND field, int start, int end) {
+    SendMessageA(field, EM_SETSEL, static_cast<WPARAM>(start), static_cast<LPARAM>(end));
+}
+
+void ClearField(UiDriver& d, HWND field) {
+    SendMessageA(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
+    d.Sync(field);
+}
+
+bool Enabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != 0; }
+
+TEST(NumberFromText, ReadsDigitsUpToTheFirstOtherCharacterAndSaturates) {
+    EXPECT_EQ(NumberFromText(""), 0u);
+    EXPECT_EQ(NumberFromText("0000000"), 0u);
+    EXPECT_EQ(NumberFromText("0001000"), 1000u);
+    EXPECT_EQ(NumberFromText("12a34"), 12u);
+    EXPECT_EQ(NumberFromText("-5"), 0u);
+    EXPECT_EQ(NumberFromText("18446744073709551615"), UINT64_MAX);
+    // One more would wrap to a small N without the saturation.
+    EXPECT_EQ(NumberFromText("18446744073709551616"), UINT64_MAX);
+    EXPECT_EQ(NumberFromText("99999999999999999999999999"), UINT64_MAX);
+}
+
+TEST(DigitForKey, MapsTopRowAndNumpadKeys) {
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_EQ(DigitForKey('0' + i), '0' + i);
+        EXPECT_EQ(DigitForKey(VK_NUMPAD0 + i), '0' + i);
+    }
+}
+
+TEST(FactorialDialog, KeyFilterKeepsTheFieldWithinOneMillion) {
+    DialogSession session;
+    INT_PTR result = session.Run([](UiDriver& d, HWND dialog) {
+        HWND field = GetDlgItem(dialog, IDC_NUMBER);
+        d.Type(field, "100000");
+        ASSERT_EQ(WindowText(field), "100000") << "typed digits do not reach the field";
+        ExpectNoWarning(d);
+
+        d.Key(field, '1');  // 1000001
+        ExpectWarning(d, IDS_RANGE_WARNING);
+        EXPECT_EQ(WindowText(field), "100000");
+        d.Key(field, '0');  // 1000000
+        ExpectNoWarning(d);
+        EXPECT_EQ(WindowText(field), "1000000");
+        EXPECT_EQ(ControlText(dialog, IDC_DIGITS_VALUE), DigitsText(1000000));
+
+        // Full field: any digit is too much, except a 0 in front, which
+        // passes the filter and is then refused by the length limit.
+        SetCaret(field, 3, 3);
+        d.Key(field, '0');
+        ExpectWarning(d, IDS_RANGE_WARNING);
+        SetCaret(field, 0, 0);
+        d.Key(field, '0');
+        ExpectNoWarning(d);
+        EXPECT_EQ(WindowText(field), "1000000");
+        SetCaret(field, 7, 7);
+        d.Key(field, VK_NUMPAD9);
+        ExpectWarning(d, IDS_RANGE_WARNING);
+        EXPECT_EQ(WindowText(field), "1000000");
+
+        // The selection stays in the tested text: 5 before 999999 is 5999999.
+        ClearField(d, field);
+        d.Type(field, "999999");
+        SetCaret(field, 0, -1);
+        d.Key(field, '5');
+        ExpectWarning(d, IDS_RANGE_WARNING);
+        EXPECT_EQ(WindowText(field), "999999");
+
+        // Backspace and Delete always pass.
+        SetCaret(field, 6, 6);
+        d.Key(field, VK_BACK);
+        SetCaret(field, 0, 0);
+        d.Key(field, VK_DELETE);
+        EXPECT_EQ(WindowText(field), "9999");
+
+        // Leading zeros take places in the field.
+        ClearField(d, field);
+        d.Type(field, "0000000");
+        ExpectNoWarning(d);
+        EXPECT_EQ(WindowText(field), "0000000");
+        EXPECT_EQ(ControlText(dialog, IDC_DIGITS_VALUE), DigitsText(0));
+        EXPECT_EQ(ControlText(dialog, IDC_MEMORY_VALUE), MemoryText(0));
+        ClearField(d, field);
+        d.Type(field, "0001000");
+        EXPECT_EQ(ControlText(dialog, IDC_DIGITS_VALUE), DigitsText(1000));
+        EXPECT_EQ(ControlText(dialog, IDC_MEMORY_VALUE), MemoryText(1000));
+    });
+    EXPECT_EQ(result, FACTO_CANCEL);
+}
+
+TEST(FactorialDialog, EnterEscPasteAndContextMenuDoNothing) {
+    DialogSession session;
+    INT_PTR result = session.Run([](UiDriver& d, HWND dialog) {
+        HWND field = GetDlgItem(dialog, IDC_NUMBER);
+        d.Type(field, "12");
+        d.Key(field, VK_RETURN);
+        d.Key(field, VK_ESCAPE);
+        d.Key(GetDlgItem(dialog, IDC_CANCEL_BUTTON), VK_ESCAPE);
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+        d.Sync(dialog);
+        EXPECT_TRUE(IsWindow(dialog)) << "only Start and Cancel may close the dialog";
+        EXPECT_EQ(WindowText(field), "12");
+
+        // Digits on the clipboard: what a paste would bring.
+        ASSERT_TRUE(OpenClipboard(nullptr));
+        EmptyClipboard();
+        HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, 4);
+        memcpy(GlobalLock(memory), "777", 4);
+        GlobalUnlock(memory);
+        SetClipboardData(CF_TEXT, memory);
+        CloseClipboard();
+        for (WPARAM key : {WPARAM('V'), WPARAM(VK_INSERT), WPARAM(VK_CONTROL), WPARAM(VK_SHIFT),
+                           WPARAM(VK_UP), WPARAM(VK_F1), WPARAM('Z')}) {
+            d.Key(field, key);
+        }
+        for (UINT message = WM_RBUTTONDOWN; message <= WM_MBUTTONDBLCLK; ++message) {
+            PostMessageA(field, message, message == WM_RBUTTONDOWN ? MK_RBUTTON : 0,
+                         MAKELPARAM(5, 5));
+        }
+        d.Sync(field);
+        EXPECT_EQ(WindowText(field), "12");
+        HWND menu = d.WaitForWindow([](HWND w) { return ClassOf(w) == "#32768"; }, 300);
+        EXPECT_EQ(menu, nullptr) << "a context menu opened on the N field";
+        if (menu) PostMessageA(field, WM_CANCELMODE, 0, 0);
+        // The clipboard does hold digits: a paste that is not a key gets through.
+        SendMessageA(field, WM_PASTE, 0, 0);
+        EXPECT_EQ(WindowText(field), "12777");
+        EXPECT_TRUE(IsWindow(dialog));
+    });
+    EXPECT_EQ(result, FACTO_CANCEL);
+}
+
+TEST(FactorialDialog, ButtonsFollowTheFieldAndTheDestination) {
+    DialogSession session;
+    INT_PTR result = session.Run([](UiDriver& d, HWND dialog) {
+        HWND field = GetDlgItem(dialog, IDC_NUMBER);
+        EXPECT_FALSE(Enabled(dialog, IDC_DEST_BROWSE));
+        EXPECT_FALSE(Enabled(dialog, IDC_START));
+        EXPECT_EQ(ControlText(dialog, IDC_DIGITS_VALUE), "");
+        EXPECT_EQ(ControlText(dialog, IDC_MEMORY_VALUE), "");
+        EXPECT_EQ(ControlText(dialog, IDC_RANGE_TEXT), LoadString(IDS_RANGE_TEXT));
+
+        d.Type(field, "25");
+        EXPECT_TRUE(Enabled(dialog, IDC_DEST_BROWSE));
+        EXPECT_FALSE(Enabled(dialog, IDC_START));
+        EXPECT_EQ(ControlText(dialog, IDC_DIGITS_VALUE), DigitsText(25));
+        EXPECT_EQ(ControlText(dialog, IDC_MEMORY_VALUE), MemoryText(25));
+
+        // A cancelled save dialog leaves no destination.
+        d.Click(GetDlgItem(dialog, IDC_DEST_BROWSE));
+        HWND save = d.WaitForWindow(IsSaveDialog, 10000);
+        ASSERT_NE(save, nullptr);
+        EXPECT_EQ(ControlText(save, 0x47C), "F25.txt");
+        PostMessageA(save, WM_COMMAND, IDCANCEL, 0);
+        for (int i = 0; i < 250 && IsWindow(save); ++i) Sleep(20);
+        d.Sync(dialog);
+        ExpectNoWarning(d);
+        EXPECT_FALSE(Enabled(dialog, IDC_START));
+
+        std::string path = ScratchFolder() + "\\F25.txt";
+        ASSERT_TRUE(ChooseInSaveDialog(d, dialog, path));
+        ExpectNoWarning(d);
+        EXPECT_TRUE(Enabled(dialog, IDC_START));
+        GUITHREADINFO focus{};
+        focus.cbSize = sizeof focus;
+        GetGUIThreadInfo(d.uiThread(), &focus);
+        EXPECT_EQ(focus.hwndFocus, GetDlgItem(dialog, IDC_START));
+        EXPECT_STREQ(saveFileSettings.path, path.c_str());
+        EXPECT_EQ(std::string(saveFileSettings.initialDirectory), ScratchFolder() + "\\");
+
+        // Clearing the field disables both buttons; a digit brings both back.
+        d.Key(field, VK_BACK);
+        d.Key(field, VK_BACK);
+        EXPECT_FALSE(Enabled(dialog, IDC_DEST_BROWSE));
+        EXPECT_FALSE(Enabled(dialog, IDC_START));
+        EXPECT_EQ(ControlText(dialog, IDC_DIGITS_VALUE), "");
+        d.Type(field, "7");
+        EXPECT_TRUE(Enabled(dialog, IDC_DEST_BROWSE));
+        EXPECT_TRUE(Enabled(dialog, IDC_START));
+
+        // Changing N does not change the chosen file.
+        d.Click(GetDlgItem(dialog, IDC_START));
+    });
+    EXPECT_EQ(result, FACTO_START);
+    EXPECT_EQ(factorialDialog.requestedN, 7u);
+    EXPECT_EQ(std::string(factorialDialog.requestedPath), ScratchFolder() + "\\F25.txt");
+}
+
+TEST(FactorialDialog, PathsUpTo260BytesAreAcceptedAndLongerOnesRefused) {
+    DialogSession session;
+    const std::string accepted = PathOfLength(260);
+    const std::string refused = PathOfLength(261);
+    INT_PTR result = session.Run([&](UiDriver& d, HWND dialog) {
+        HWND field = GetDlgItem(dialog, IDC_NUMBER);
+        d.Type(field, "1000");
+        ASSERT_TRUE(ChooseInSaveDialog(d, dialog, refused));
+        ExpectWarning(d, IDS_PATH_TOO_LONG);
+        EXPECT_FALSE(Enabled(dialog, IDC_START));
+
+        ASSERT_TRUE(ChooseInSaveDialog(d, dialog, accepted));
+        ExpectNoWarning(d);
+        EXPECT_TRUE(Enabled(dialog, IDC_START));
+
+        // A refused choice after an accepted one keeps the accepted one.
+        ASSERT_TRUE(ChooseInSaveDialog(d, dialog, refused));
+        ExpectWarning(d, IDS_PATH_TOO_LONG);
+        EXPECT_TRUE(Enabled(dialog, IDC_START));
+        EXPECT_EQ(std::string(saveFileSettings.path), accepted);
+        d.Click(GetDlgItem(dialog, IDC_START));
+    });
+    EXPECT_EQ(result, FACTO_START);
+    EXPECT_EQ(factorialDialog.requestedN, 1000u);
+    EXPECT_EQ(std::string(factorialDialog.requestedPath), accepted);
+}
+
+TEST(FactorialDialog, TextPutIntoTheFieldFromOutsideNeverStartsAboveOneMillion) {
+    DialogSession session;
+    INT_PTR result = session.Run([](UiDriver& d, HWND dialog) {
+        HWND field = GetDlgItem(dialog, IDC_NUMBER);
+        d.Type(field, "5");
+        ASSERT_TRUE(ChooseInSaveDialog(d, dialog, ScratchFolder() + "\\outside.txt"));
+        EXPECT_TRUE(Enabled(dialog, IDC_START));
+        for (const char* text : {"1000001", "99999999999999999999999"}) {
+            SendMessageA(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+            d.Sync(dialog);
+            EXPECT_FALSE(Enabled(dialog, IDC_START)) << text;
+            EXPECT_EQ(ControlText(dialog, IDC_DIGITS_VALUE), "") << text;
+            // Start pressed anyway (a command sent by another program).
+            PostMessageA(dialog, WM_COMMAND, IDC_START, 0);
+            d.Sync(dialog);
+            ExpectWarning(d, IDS_RANGE_WARNING);
+            EXPECT_TRUE(IsWindow(dialog)) << text;
+        }
+        SendMessageA(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("999"));
+        d.Sync(dialog);
+        EXPECT_TRUE(Enabled(dialog, IDC_START));
+        d.Click(GetDlgItem(dialog, IDC_START));
+    });
+    EXPECT_EQ(result, FACTO_START);
+    EXPECT_EQ(factorialDialog.requestedN, 999u);
+}
+
+// Renders `text` as the label draws it and compares with the label's pixels.
+TEST(FactorialDialog, LongPathIsShownWithItsMiddleElided) {
+    DialogSession session;
+    std::string path = ScratchFolder() + "\\a_rather_long_result_file_name_0123456789.txt";
+    INT_PTR result = session.Run([&](UiDriver& d, HWND dialog) {
+        HWND field = GetDlgItem(dialog, IDC_NUMBER);
+        HWND label = GetDlgItem(dialog, IDC_DEST_PATH);
+        d.Type(field, "3");
+        ASSERT_TRUE(ChooseInSaveDialog(d, dialog, path));
+
+        RECT client;
+        GetClientRect(label, &client);
+        HDC screen = GetDC(label);
+        HDC expected = CreateCompatibleDC(screen);
+        HBITMAP picture = CreateCompatibleBitmap(screen, client.right, client.bottom);
+        HGDIOBJ oldBitmap = SelectObject(expected, picture);
+        HGDIOBJ oldFont = SelectObject(
+            expected, reinterpret_cast<HFONT>(SendMessageA(label, WM_GETFONT, 0, 0)));
+        FillRect(expected, &client, GetSysColorBrush(COLOR_BTNFACE));
+        SetTextColor(expected, GetSysColor(COLOR_WINDOWTEXT));
+        SetBkMode(expected, TRANSPARENT);
+        char shown[600];
+        strcpy(shown, path.c_str());
+        RECT box = client;
+        DrawTextA(expected, shown, -1, &box, DT_SINGLELINE | DT_PATH_ELLIPSIS | DT_MODIFYSTRING);
+        std::string elided = shown;
+        EXPECT_NE(elided.find("..."), std::string::npos) << "the path fits: make it longer";
+        EXPECT_EQ(elided.substr(elided.size() - 8), path.substr(path.size() - 8));
+
+        // Repaint the label the way the system would and read it back.
+        InvalidateRect(label, nullptr, TRUE);
+        UpdateWindow(label);
+        d.Sync(dialog);
+        int differing = 0;
+        int inked = 0;
+        COLORREF face = GetSysColor(COLOR_BTNFACE);
+        for (int y = 0; y < client.bottom; ++y) {
+            for (int x = 0; x < client.right; ++x) {
+                COLORREF want = GetPixel(expected, x, y);
+                if (GetPixel(screen, x, y) != want) ++differing;
+                if (want != face) ++inked;
+            }
+        }
+        EXPECT_GT(inked, 50) << "nothing drawn";
+        EXPECT_EQ(differing, 0);
+        SelectObject(expected, oldFont);
+        SelectObject(expected, oldBitmap);
+        DeleteObject(picture);
+        DeleteDC(expected);
+        ReleaseDC(label, screen);
+        d.Click(GetDlgItem(dialog, IDC_CANCEL_BUTTON));
+    });
+    EXPECT_EQ(result, FACTO_CANCEL);
+}
+
+TEST(FactorialDialog, ReopeningAsksForANewDestinationInTheLastFolder) {
+    DialogSession first;
+    std::string path = ScratchFolder() + "\\sub\\first.txt";
+    ASSERT_EQ(first.Run([&](UiDriver& d, HWND dialog) {
+        d.Type(GetDlgItem(dialog, IDC_NUMBER), "10");
+        ASSERT_TRUE(ChooseInSaveDialog(d, dialog, path));
+        d.Click(GetDlgItem(dialog, IDC_START));
+    }),
+              FACTO_START);
+
+    DialogSession second;
+    INT_PTR result = second.Run([&](UiDriver& d, HWND dialog) {
+        HWND field = GetDlgItem(dialog, IDC_NUMBER);
+        EXPECT_EQ(WindowText(field), "");
+        d.Type(field, "42");
+        EXPECT_FALSE(Enabled(dialog, IDC_START));
+        EXPECT_EQ(std::string(saveFileSettings.initialDirectory), ScratchFolder() + "\\sub\\");
+        std::string offered;
+        ASSERT_TRUE(ChooseInSaveDialog(d, dialog, ScratchFolder() + "\\second.txt", &offered));
+        EXPECT_EQ(offered, "F42.txt");
+        EXPECT_TRUE(Enabled(dialog, IDC_START));
+        d.Click(GetDlgItem(dialog, IDC_CANCEL_BUTTON));
+    });
+    EXPECT_EQ(result, FACTO_CANCEL);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    char folder[MAX_PATH];
+    FormatText(folder, sizeof folder, "%sqrnl_dialog_%lu", temp, GetCurrentProcessId());
+    CreateDirectoryA(folder, nullptr);
+    ScratchFolder() = folder;
+    CreateDirectoryA((ScratchFolder() + "\\sub").c_str(), nullptr);
+    int status = RUN_ALL_TESTS();
+    RemoveDirectoryA((ScratchFolder() + "\\sub").c_str());
+    RemoveDirectoryA(folder);
+    return status;
+}

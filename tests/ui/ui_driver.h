@@ -1,0 +1,56 @@
+// Driving this process's own windows from a second thread, as a user would:
+// posted keys and clicks go through the UI thread's queue (and so through
+// its hooks); Sync() waits until the UI thread has retrieved everything
+// posted before it.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+class UiDriver {
+public:
+    // Call on the UI thread before it enters the modal loop to be driven.
+    UiDriver();
+    ~UiDriver();
+
+    // Runs `script` on a driver thread; returns at once. Join() waits for it.
+    void Start(std::function<void(UiDriver&)> script);
+    void Join();
+
+    // Waits until the UI thread has taken every message posted to `target`
+    // before this call, and the messages that produced (WM_CHAR), out of its
+    // queue. False if it did not within 10 s.
+    bool Sync(HWND target);
+
+    // A key typed into `window`: WM_KEYDOWN and WM_KEYUP, then Sync.
+    void Key(HWND window, WPARAM virtualKey);
+    void Type(HWND window, const char* digits);
+    void Click(HWND button);
+
+    // The first visible top-level window of the UI thread for which `match`
+    // holds, waiting up to `timeoutMs`; null if none.
+    HWND WaitForWindow(const std::function<bool(HWND)>& match, DWORD timeoutMs = 5000);
+    // A visible message box of the UI thread (null after timeoutMs).
+    HWND WaitForMessageBox(DWORD timeoutMs = 5000);
+    // Reads a message box's text, presses its OK and syncs.
+    std::string DismissMessageBox(HWND box);
+
+    DWORD uiThread() const { return uiThread_; }
+
+private:
+    static LRESULT CALLBACK SyncHook(int code, WPARAM wParam, LPARAM lParam);
+    static DWORD WINAPI ThreadMain(LPVOID self);
+
+    DWORD uiThread_;
+    HANDLE thread_ = nullptr;
+    std::function<void(UiDriver&)> script_;
+};
+
+// Text of a window or control, read with WM_GETTEXT.
+std::string WindowText(HWND window);
+std::string ControlText(HWND dialog, int id);
+std::string ClassOf(HWND window);
+// A string of the test program's string table.
+std::string LoadString(UINT id);
