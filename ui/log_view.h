@@ -18,6 +18,9 @@ struct LogView {
     std::atomic<int32_t> streamPos;
     // Where the last stream-out ended: the true end of the mirrored text.
     std::atomic<int32_t> streamEnd;
+    // Bytes the pane holds while it fills, line breaks as CR LF. The pane
+    // starts rolling early when the next line would not fit streamBuffer.
+    std::atomic<int64_t> paneBytes;
 
     // Zeroes the fields, becomes the instance the stream callbacks use, and
     // registers Release for process exit.
@@ -45,3 +48,23 @@ DWORD CALLBACK StreamInFromBuffer(DWORD_PTR cookie, LPBYTE chunk, LONG chunkSize
 
 // Whether the hooks turn this message, aimed at the pane, into WM_NULL.
 bool IsBlockedLogInput(UINT message);
+
+// Line spacing in twips for a text height in pixels; 0 (keep the control's
+// own spacing) when the resolution is unknown.
+LONG LineSpacingTwips(LONG textHeight, int pixelsPerInch);
+
+// A size raised to a whole number of pages.
+uint64_t WholePages(uint64_t size, uint64_t pageSize);
+
+// Bytes of the longest start of text, at most maxBytes, that ends on a whole
+// CP932 character.
+size_t Cp932Fit(const char* text, size_t maxBytes);
+
+// The rolling step on the mirrored log text: buffer holds length bytes and a
+// NUL, at least one line. Drops the oldest lines until fewer than maxLines
+// remain and the new line fits, then appends it after a CR LF (or alone when
+// no line is left). The result and its NUL stay within capacity bytes; a
+// line longer than the buffer is cut on a character boundary. Returns the
+// new length.
+size_t RotateLogText(char* buffer, size_t capacity, size_t length, const char* text,
+                     int maxLines);

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <cstddef>
+
 extern HINSTANCE mainInstance;
 // Null until created; not cleared when the window is destroyed.
 extern HWND mainWindowHandle;
@@ -28,3 +30,7 @@ LogPlacement PlaceLog(const RECT& mainClient, const RECT& toolbarClient, const R
 // page-wise setting (WHEEL_PAGESCROLL) gives the number of pages instead,
 // with *pages set; the count is bounded either way.
 int WheelScrollSteps(int wheelDelta, UINT linesSetting, bool* pages);
+
+// The help file beside the executable, whatever the current folder; false
+// when the path does not fit size bytes.
+bool HelpFilePath(char* path, size_t size);

@@ -1,0 +1,261 @@
+// The log pane: the rolling window of lines, the bounded buffer work behind
+// it, and the hooks that keep the user from editing it.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <richedit.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "ui/directory_of_path.h"
+#include "ui/log_view.h"
+
+LogView logView;
+
+namespace {
+
+// ---- buffer work -----------------------------------------------------------
+
+TEST(LogBufferTest, PagesAndSpacing) {
+    EXPECT_EQ(WholePages(0x20000, 4096), 131072u);
+    EXPECT_EQ(WholePages(100000, 4096), 102400u);
+    EXPECT_EQ(WholePages(4097, 4096), 8192u);
+    EXPECT_EQ(WholePages(4096, 4096), 4096u);
+    EXPECT_EQ(LineSpacingTwips(16, 96), 285);
+    EXPECT_EQ(LineSpacingTwips(13, 120), 192);
+    // Unknown resolution: keep the control's own spacing, no division by zero.
+    EXPECT_EQ(LineSpacingTwips(16, 0), 0);
+}
+
+TEST(LogBufferTest, Cp932FitKeepsCharactersWhole) {
+    const char text[] = "a\x95\x5C" "b";  // a 表 b
+    EXPECT_EQ(Cp932Fit(text, 100), 4u);
+    EXPECT_EQ(Cp932Fit(text, 3), 3u);
+    EXPECT_EQ(Cp932Fit(text, 2), 1u);  // not half of 表
+    EXPECT_EQ(Cp932Fit(text, 0), 0u);
+    EXPECT_EQ(Cp932Fit("\x95", 5), 1u);  // a lone lead byte at the end
+}
+
+std::string Rotate(std::string mirror, const char* text, int maxLines, size_t capacity = 256) {
+    std::vector<char> buffer(capacity + 8, '#');
+    std::memcpy(buffer.data(), mirror.c_str(), mirror.size() + 1);
+    size_t length = RotateLogText(buffer.data(), capacity, mirror.size(), text, maxLines);
+    EXPECT_EQ(std::strlen(buffer.data()), length);
+    EXPECT_LT(length, capacity);
+    for (size_t i = capacity; i < capacity + 8; ++i) EXPECT_EQ(buffer[i], '#') << "past the end";
+    return std::string(buffer.data(), length);
+}
+
+TEST(LogBufferTest, RotationDropsTheOldestLine) {
+    EXPECT_EQ(Rotate("1\r\n2\r\n3", "4", 3), "2\r\n3\r\n4");
+    EXPECT_EQ(Rotate("1\r\n\r\n3", "4", 3), "\r\n3\r\n4");     // an empty line is a line
+    EXPECT_EQ(Rotate("1\r\n2\r\n", "4", 3), "2\r\n\r\n4");
+    EXPECT_EQ(Rotate("1\r\n2", "%s%n", 2), "2\r\n%s%n");
+}
+
+TEST(LogBufferTest, RotationWithoutLineBreakStaysInBounds) {
+    // One line only (a limit of one): it goes, the new one stands alone.
+    EXPECT_EQ(Rotate("only", "next", 1), "next");
+    EXPECT_EQ(Rotate("", "next", 1), "next");
+    // Lone CR or LF, as a control might deliver them, still end a line.
+    EXPECT_EQ(Rotate("1\r2\n3", "4", 3), "2\n3\r\n4");
+}
+
+TEST(LogBufferTest, RotationKeepsEverythingInsideTheBuffer) {
+    // The new line does not fit behind the mirrored text: older lines go too.
+    EXPECT_EQ(Rotate("aaaaa\r\nbbbbb\r\ncc", "dddddddddd", 300, 20), "cc\r\ndddddddddd");
+    EXPECT_EQ(Rotate("aaaaa\r\nbbbbb\r\ncc", "dddddddddd", 300, 28),
+              "bbbbb\r\ncc\r\ndddddddddd");
+    // A line longer than the whole buffer is cut to fit, on a character.
+    std::string longLine(100, 'x');
+    EXPECT_EQ(Rotate("1\r\n2", longLine.c_str(), 300, 32), std::string(31, 'x'));
+    std::string wide;
+    for (int i = 0; i < 40; ++i) wide += "\x95\x5C";
+    std::string cut = Rotate("1\r\n2", wide.c_str(), 300, 32);
+    EXPECT_EQ(cut.size(), 30u);
+    EXPECT_EQ(cut, wide.substr(0, 30));
+}
+
+TEST(DirectoryOfPathTest, FoldersByCharacters) {
+    char out[512];
+    DirectoryOfPath(out, "C:\\work\\result.txt");
+    EXPECT_STREQ(out, "C:\\work\\");
+    DirectoryOfPath(out, "result.txt");
+    EXPECT_STREQ(out, "");
+    DirectoryOfPath(out, "");
+    EXPECT_STREQ(out, "");
+    DirectoryOfPath(out, "C:\\");
+    EXPECT_STREQ(out, "C:\\");
+    // 表 is 0x95 0x5C and ソ is 0x83 0x5C: neither trail byte is a separator.
+    DirectoryOfPath(out, "C:\\work\\\x95\x5C.txt");
+    EXPECT_STREQ(out, "C:\\work\\");
+    DirectoryOfPath(out, "C:\\\x83\x5C\x83\x74\x83\x67\\a.txt");  // C:\ソフト\a.txt
+    EXPECT_STREQ(out, "C:\\\x83\x5C\x83\x74\x83\x67\\");
+    DirectoryOfPath(out, "\x95\x5C");
+    EXPECT_STREQ(out, "");
+    // In place, as the help command uses it.
+    char path[64] = "D:\\a\\b\\qrnl.exe";
+    DirectoryOfPath(path, path);
+    EXPECT_STREQ(path, "D:\\a\\b\\");
+}
+
+// ---- the live pane ---------------------------------------------------------
+
+class LogViewTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = DefWindowProcA;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.lpszClassName = "QrnlLogTestParent";
+        RegisterClassA(&windowClass);
+        parent = CreateWindowExA(0, "QrnlLogTestParent", "log test", WS_OVERLAPPEDWINDOW, 0, 0,
+                                 640, 480, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+        ASSERT_NE(parent, nullptr);
+        ASSERT_EQ(logView.Create(GetModuleHandleA(nullptr), parent, 0, 0, 600, 400, 0x20000, 300),
+                  0);
+        logView.HookInput();
+        ShowWindow(parent, SW_SHOW);
+    }
+
+    static std::vector<std::string> Lines() {
+        std::vector<std::string> lines;
+        LRESULT count = SendMessageA(logWindow, EM_GETLINECOUNT, 0, 0);
+        for (LRESULT i = 0; i < count; ++i) {
+            // EM_GETLINE takes the room in the buffer's first word, at most 65,535.
+            LRESULT first = SendMessageA(logWindow, EM_LINEINDEX, i, 0);
+            LRESULT length = SendMessageA(logWindow, EM_LINELENGTH, first, 0);
+            std::vector<char> text(static_cast<size_t>(length) * 2 + 16, '\0');
+            TEXTRANGEA range = {{static_cast<LONG>(first), static_cast<LONG>(first + length)},
+                                text.data()};
+            LRESULT n = SendMessageA(logWindow, EM_GETTEXTRANGE, 0, reinterpret_cast<LPARAM>(&range));
+            std::string line(text.data(), static_cast<size_t>(n));
+            while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+            lines.push_back(line);
+        }
+        return lines;
+    }
+
+    static void Pump() {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+    }
+
+    static HWND parent;
+};
+HWND LogViewTest::parent;
+
+// The tests of this suite run in order on one pane.
+TEST_F(LogViewTest, FirstLinesAndSpecialTexts) {
+    EXPECT_EQ(logView.bufferSize, 131072u);
+    EXPECT_EQ(SendMessageA(logWindow, EM_GETLIMITTEXT, 0, 0), 131072);
+    CHARFORMATA face = {};
+    face.cbSize = sizeof(face);
+    SendMessageA(logWindow, EM_GETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&face));
+    EXPECT_STREQ(face.szFaceName, "FixedSys");
+
+    logView.AppendLine("");  // counts as a line
+    logView.AppendLine("100% done %s %d");
+    EXPECT_EQ(logView.lineCount.load(), 2);
+    EXPECT_EQ(Lines(), (std::vector<std::string>{"", "100% done %s %d"}));
+}
+
+TEST_F(LogViewTest, RollsAfterThreeHundredLines) {
+    SetWindowTextA(logWindow, "");
+    logView.lineCount = 0;
+    logView.paneBytes = 0;
+    for (int i = 1; i <= 300; ++i) logView.AppendLine(("line " + std::to_string(i)).c_str());
+    std::vector<std::string> lines = Lines();
+    ASSERT_EQ(lines.size(), 300u);
+    EXPECT_EQ(lines.front(), "line 1");
+    EXPECT_EQ(lines.back(), "line 300");
+    EXPECT_EQ(logView.lineCount.load(), 300);
+
+    logView.AppendLine("line 301");
+    lines = Lines();
+    ASSERT_EQ(lines.size(), 300u);
+    EXPECT_EQ(lines.front(), "line 2");
+    EXPECT_EQ(lines.back(), "line 301");
+    EXPECT_EQ(logView.lineCount.load(), 301);
+
+    logView.AppendLine("line 302");
+    lines = Lines();
+    ASSERT_EQ(lines.size(), 300u);
+    EXPECT_EQ(lines.front(), "line 3");
+    EXPECT_EQ(lines[1], "line 4");
+    EXPECT_EQ(lines.back(), "line 302");
+    EXPECT_EQ(logView.lineCount.load(), 301);
+
+    // Japanese text goes through the stream round trip unchanged.
+    logView.AppendLine("\x8C\x76\x8E\x5A\x8A\xAE\x97\xB9");  // 計算完了
+    lines = Lines();
+    EXPECT_EQ(lines.front(), "line 4");
+    EXPECT_EQ(lines.back(), "\x8C\x76\x8E\x5A\x8A\xAE\x97\xB9");
+}
+
+TEST_F(LogViewTest, OverlongLinesStayInsideTheBuffer) {
+    // 40 lines of 5,000 bytes would be 200 KB, more than the 128 KB buffer:
+    // the pane starts rolling by bytes and keeps the newest lines whole.
+    std::string filler(4996, 'z');
+    for (int i = 0; i < 40; ++i) logView.AppendLine((std::to_string(1000 + i) + filler).c_str());
+    std::vector<std::string> lines = Lines();
+    ASSERT_GE(lines.size(), 20u);
+    EXPECT_EQ(lines.back(), std::to_string(1039) + filler);
+    EXPECT_EQ(lines[lines.size() - 2], std::to_string(1038) + filler);
+    EXPECT_LT(lines.size() * 5002, 131072u);
+    std::string tooLong(200000, 'q');
+    logView.AppendLine(tooLong.c_str());
+    lines = Lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), std::string(131071, 'q'));
+}
+
+TEST_F(LogViewTest, UserCannotEditOrSelectButCanScroll) {
+    SetWindowTextA(logWindow, "");
+    logView.lineCount = 0;
+    logView.paneBytes = 0;
+    for (int i = 1; i <= 100; ++i) logView.AppendLine(("row " + std::to_string(i)).c_str());
+    SendMessageA(logWindow, EM_SETSEL, 5, 5);
+    const std::vector<std::string> before = Lines();
+
+    // Keys and button presses aimed at the pane, as the input queue brings them.
+    const UINT presses[] = {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_RBUTTONDOWN,
+                            WM_RBUTTONUP, WM_MBUTTONDOWN};
+    for (UINT message : presses) PostMessageA(logWindow, message, MK_LBUTTON, MAKELPARAM(40, 8));
+    PostMessageA(logWindow, WM_KEYDOWN, VK_DELETE, 0x00530001);
+    PostMessageA(logWindow, WM_KEYDOWN, 'A', 0x001E0001);
+    PostMessageA(logWindow, WM_KEYDOWN, VK_END, 0x004F0001);
+    Pump();
+    CHARRANGE selection = {};
+    SendMessageA(logWindow, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
+    EXPECT_EQ(selection.cpMin, 5);
+    EXPECT_EQ(selection.cpMax, 5);
+    EXPECT_EQ(Lines(), before);
+
+    // The scroll bar's own messages pass.
+    PostMessageA(logWindow, WM_VSCROLL, SB_TOP, 0);
+    Pump();
+    EXPECT_EQ(SendMessageA(logWindow, EM_GETFIRSTVISIBLELINE, 0, 0), 0);
+    PostMessageA(logWindow, WM_VSCROLL, SB_PAGEDOWN, 0);
+    Pump();
+    EXPECT_GT(SendMessageA(logWindow, EM_GETFIRSTVISIBLELINE, 0, 0), 0);
+}
+
+TEST(LogInputTableTest, ExactlyThePressesAreBlocked) {
+    const UINT blocked[] = {0x00A4, 0x00A6, 0x00A7, 0x00A9, 0x0100, 0x0201, 0x0203,
+                            0x0204, 0x0205, 0x0206, 0x0207, 0x0208, 0x0209};
+    for (UINT m : blocked) EXPECT_TRUE(IsBlockedLogInput(m)) << std::hex << m;
+    const UINT passed[] = {WM_LBUTTONUP,   WM_NCRBUTTONUP, WM_NCMBUTTONUP, WM_NCLBUTTONDOWN,
+                           WM_NCLBUTTONUP, WM_MOUSEMOVE,   WM_MOUSEWHEEL,  WM_KEYUP,
+                           WM_SYSKEYDOWN,  WM_CHAR,        WM_VSCROLL,     WM_NULL};
+    for (UINT m : passed) EXPECT_FALSE(IsBlockedLogInput(m)) << std::hex << m;
+    // Only the low 16 bits of the id count.
+    EXPECT_TRUE(IsBlockedLogInput(0x10000 | WM_KEYDOWN));
+}
+
+}  // namespace

@@ -1,0 +1,340 @@
+#include "ui/log_view.h"
+
+#include <richedit.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "resources/resource_ids.h"
+
+LogView* theLogView;  // the stream callbacks' way to the buffer
+HWND logWindow;
+
+namespace {
+
+HHOOK messageHook;
+HHOOK callWndHook;
+
+void ReleaseLogViewAtExit() {
+    if (theLogView) theLogView->Release();
+}
+
+[[noreturn]] void EndProcess() { std::exit(0); }
+
+const DWORD kLogStyle =
+    WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | ES_NOHIDESEL | ES_AUTOVSCROLL | ES_MULTILINE;
+
+bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
+// Offset and size of the first line break (CR LF, or a lone CR or LF) at or
+// after from; false when there is none. No CP932 trail byte is a CR or an LF.
+bool FindLineBreak(const char* text, size_t length, size_t from, size_t* at, size_t* size) {
+    for (size_t i = from; i < length; ++i) {
+        if (text[i] == '\r' || text[i] == '\n') {
+            *at = i;
+            *size = (text[i] == '\r' && i + 1 < length && text[i + 1] == '\n') ? 2 : 1;
+            return true;
+        }
+    }
+    return false;
+}
+
+void PutCaretAtEnd() {
+    LRESULT lines = SendMessageA(logWindow, EM_GETLINECOUNT, 0, 0);
+    LRESULT first = SendMessageA(logWindow, EM_LINEINDEX, lines > 0 ? lines - 1 : 0, 0);
+    LRESULT length = SendMessageA(logWindow, EM_LINELENGTH, first, 0);
+    SendMessageA(logWindow, EM_SETSEL, first + length, first + length);
+}
+
+void SetLineSpacing() {
+    HDC dc = GetDC(logWindow);
+    if (!dc) return;  // keep the control's spacing
+    TEXTMETRICA metrics = {};
+    BOOL haveMetrics = GetTextMetricsA(dc, &metrics);
+    int pixelsPerInch = GetDeviceCaps(dc, LOGPIXELSY);
+    ReleaseDC(logWindow, dc);
+    if (!haveMetrics) return;
+    LONG twips = LineSpacingTwips(metrics.tmHeight, pixelsPerInch);
+    if (twips <= 0) return;
+
+    PARAFORMAT2 format = {};
+    format.cbSize = sizeof(format);
+    format.dwMask = PFM_SPACEBEFORE | PFM_SPACEAFTER | PFM_LINESPACING;
+    SendMessageA(logWindow, EM_GETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&format));
+    format.dwMask = PFM_LINESPACING;
+    format.bLineSpacingRule = 4;
+    format.dyLineSpacing = twips;
+    SendMessageA(logWindow, EM_SETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&format));
+}
+
+}  // namespace
+
+bool IsBlockedLogInput(UINT message) {
+    switch (message & 0xFFFF) {
+        case WM_NCRBUTTONDOWN:
+        case WM_NCRBUTTONDBLCLK:
+        case WM_NCMBUTTONDOWN:
+        case WM_NCMBUTTONDBLCLK:
+        case WM_KEYDOWN:
+        case WM_LBUTTONDOWN:
+        case WM_LBUTTONDBLCLK:
+        case WM_RBUTTONDOWN:
+        case WM_RBUTTONUP:
+        case WM_RBUTTONDBLCLK:
+        case WM_MBUTTONDOWN:
+        case WM_MBUTTONUP:
+        case WM_MBUTTONDBLCLK:
+            return true;
+        default:
+            return false;
+    }
+}
+
+LONG LineSpacingTwips(LONG textHeight, int pixelsPerInch) {
+    if (pixelsPerInch <= 0 || textHeight < 0 || textHeight > 10000) return 0;
+    return (textHeight + 3) * 1440 / pixelsPerInch;
+}
+
+uint64_t WholePages(uint64_t size, uint64_t pageSize) {
+    if (pageSize == 0 || size % pageSize == 0) return size;
+    return (size / pageSize + 1) * pageSize;
+}
+
+size_t Cp932Fit(const char* text, size_t maxBytes) {
+    size_t i = 0;
+    while (text[i] != '\0') {
+        size_t width = (IsLeadByte(static_cast<unsigned char>(text[i])) && text[i + 1] != '\0') ? 2 : 1;
+        if (i + width > maxBytes) break;
+        i += width;
+    }
+    return i;
+}
+
+size_t RotateLogText(char* buffer, size_t capacity, size_t length, const char* text,
+                     int maxLines) {
+    if (capacity == 0) return 0;
+    const size_t limit = capacity - 1;  // room for the NUL
+    length = std::min(length, limit);
+    const size_t textLength = Cp932Fit(text, limit);
+
+    size_t lines = 1;
+    for (size_t at = 0, size = 0, from = 0; FindLineBreak(buffer, length, from, &at, &size);
+         from = at + size) {
+        ++lines;
+    }
+    const size_t wanted = maxLines > 1 ? static_cast<size_t>(maxLines) : 1;
+
+    // Drop the oldest lines: always one once the limit is reached, more while
+    // the new line would not fit.
+    size_t drop = 0;
+    bool emptied = false;
+    while (lines >= wanted || (length - drop) + 2 + textLength > limit) {
+        size_t at = 0, size = 0;
+        if (!FindLineBreak(buffer, length, drop, &at, &size)) {
+            emptied = true;  // the last line went too
+            break;
+        }
+        drop = at + size;
+        --lines;
+    }
+    if (emptied) {
+        std::memcpy(buffer, text, textLength);
+        buffer[textLength] = '\0';
+        return textLength;
+    }
+    std::memmove(buffer, buffer + drop, length - drop);
+    length -= drop;
+    buffer[length++] = '\r';
+    buffer[length++] = '\n';
+    std::memcpy(buffer + length, text, textLength);
+    length += textLength;
+    buffer[length] = '\0';
+    return length;
+}
+
+LogView::LogView()
+    : richEditModule(nullptr),
+      streamBuffer(nullptr),
+      bufferSize(0),
+      maxLines(0),
+      lineCount(0),
+      streamPos(0),
+      streamEnd(0),
+      paneBytes(0) {
+    theLogView = this;
+    std::atexit(ReleaseLogViewAtExit);
+}
+
+int LogView::Create(HINSTANCE instance, HWND parent, int x, int y, int width, int height,
+                    uint64_t requestedBufferSize, int lineLimit) {
+    richEditModule = LoadLibraryA("Riched20.dll");
+    const bool version2 = richEditModule != nullptr;
+    if (!version2) {
+        richEditModule = LoadLibraryA("Riched32.dll");
+        if (!richEditModule) EndProcess();
+    }
+    logWindow = CreateWindowExA(WS_EX_CLIENTEDGE | WS_EX_WINDOWEDGE,
+                                version2 ? "RichEdit20A" : "RichEdit", nullptr, kLogStyle, x, y,
+                                width, height, parent, reinterpret_cast<HMENU>(IDC_LOGVIEW),
+                                instance, nullptr);
+    if (!logWindow) EndProcess();
+
+    CHARFORMATA face = {};
+    face.cbSize = sizeof(face);
+    face.dwMask = CFM_FACE;
+    std::strcpy(face.szFaceName, "FixedSys");
+    SendMessageA(logWindow, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&face));
+    if (version2) SetLineSpacing();
+    SendMessageA(logWindow, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELPARAM(10, 10));
+
+    streamBuffer = nullptr;
+    lineCount = 0;
+    paneBytes = 0;
+    // A limit below one line would leave nothing to roll; the pane keeps at
+    // least the newest line.
+    maxLines = lineLimit > 1 ? lineLimit : 1;
+
+    SYSTEM_INFO system = {};
+    GetSystemInfo(&system);
+    bufferSize = WholePages(requestedBufferSize, system.dwPageSize);
+    // The stream positions are 32-bit.
+    if (bufferSize == 0 || bufferSize > 0x40000000) EndProcess();
+    streamBuffer = static_cast<char*>(
+        VirtualAlloc(nullptr, static_cast<SIZE_T>(bufferSize), MEM_COMMIT, PAGE_READWRITE));
+    if (!streamBuffer) EndProcess();
+    streamBuffer[0] = '\0';
+
+    SendMessageA(logWindow, EM_EXLIMITTEXT, 0,
+                 static_cast<LPARAM>(std::max<uint64_t>(bufferSize, 65536)));
+    return (logWindow && streamBuffer) ? 0 : 1;
+}
+
+void LogView::HookInput() {
+    messageHook = SetWindowsHookExA(WH_GETMESSAGE, LogMessageHook, nullptr, GetCurrentThreadId());
+    callWndHook = SetWindowsHookExA(WH_CALLWNDPROC, LogCallWndHook, nullptr, GetCurrentThreadId());
+    if (!messageHook || !callWndHook) EndProcess();
+}
+
+void LogView::AppendLine(const char* text) {
+    if (!logWindow || !streamBuffer) return;
+    if (!text) text = "";
+    const size_t limit = static_cast<size_t>(bufferSize) - 1;
+
+    SendMessageA(logWindow, WM_SETREDRAW, FALSE, 0);
+    PutCaretAtEnd();
+
+    const uint32_t count = static_cast<uint32_t>(lineCount.load(std::memory_order_relaxed));
+    const uint32_t limitLines = static_cast<uint32_t>(maxLines);
+    if (count == 0) {
+        size_t n = Cp932Fit(text, limit);
+        std::memcpy(streamBuffer, text, n);
+        streamBuffer[n] = '\0';
+        SendMessageA(logWindow, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(streamBuffer));
+        paneBytes.store(static_cast<int64_t>(n), std::memory_order_relaxed);
+        lineCount.store(1, std::memory_order_relaxed);
+    } else if (count < limitLines &&
+               paneBytes.load(std::memory_order_relaxed) + 2 +
+                       static_cast<int64_t>(Cp932Fit(text, limit)) <=
+                   static_cast<int64_t>(limit)) {
+        size_t n = Cp932Fit(text, limit - 2);
+        streamBuffer[0] = '\r';
+        streamBuffer[1] = '\n';
+        std::memcpy(streamBuffer + 2, text, n);
+        streamBuffer[2 + n] = '\0';
+        SendMessageA(logWindow, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(streamBuffer));
+        paneBytes.fetch_add(static_cast<int64_t>(n + 2), std::memory_order_relaxed);
+        lineCount.fetch_add(1, std::memory_order_relaxed);
+    } else {
+        size_t length;
+        if (count <= limitLines) {
+            // First time full (by lines, or by bytes for very long lines):
+            // take the pane's text into the buffer once; from now on the
+            // buffer mirrors the pane.
+            streamBuffer[0] = '\0';
+            streamPos = 0;
+            streamEnd = 0;
+            EDITSTREAM out = {};
+            out.dwCookie = static_cast<DWORD_PTR>(limit);
+            out.pfnCallback = StreamOutToBuffer;
+            SendMessageA(logWindow, EM_STREAMOUT, SF_TEXT, reinterpret_cast<LPARAM>(&out));
+            length = static_cast<size_t>(streamEnd.load(std::memory_order_relaxed));
+            streamPos = 0;
+            streamBuffer[length] = '\0';
+            lineCount.store(static_cast<int32_t>(limitLines + 1), std::memory_order_relaxed);
+        } else {
+            length = std::strlen(streamBuffer);
+        }
+        length = RotateLogText(streamBuffer, static_cast<size_t>(bufferSize), length, text,
+                               maxLines);
+        streamPos = 0;
+        EDITSTREAM in = {};
+        in.dwCookie = static_cast<DWORD_PTR>(length);
+        in.pfnCallback = StreamInFromBuffer;
+        SendMessageA(logWindow, EM_STREAMIN, SF_TEXT, reinterpret_cast<LPARAM>(&in));
+        PutCaretAtEnd();
+    }
+
+    SendMessageA(logWindow, EM_SCROLL, SB_LINEDOWN, 0);
+    SendMessageA(logWindow, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(logWindow, nullptr, TRUE);
+    UpdateWindow(logWindow);
+}
+
+void LogView::Release() {
+    if (streamBuffer) VirtualFree(streamBuffer, 0, MEM_RELEASE);
+    streamBuffer = nullptr;
+    if (logWindow) DestroyWindow(logWindow);
+    logWindow = nullptr;
+    if (richEditModule) FreeLibrary(richEditModule);
+    richEditModule = nullptr;
+}
+
+// Takes every chunk the control delivers but keeps only what fits below the
+// limit in dwCookie; streamEnd is where the kept text ends, whatever length
+// the control would report for itself.
+DWORD CALLBACK StreamOutToBuffer(DWORD_PTR cookie, LPBYTE chunk, LONG chunkSize, LONG* written) {
+    LogView* view = theLogView;
+    const int64_t limit = static_cast<int64_t>(cookie);
+    int64_t pos = view->streamPos.load(std::memory_order_relaxed);
+    int64_t room = limit - pos;
+    int64_t take = chunkSize > 0 ? std::min<int64_t>(chunkSize, room > 0 ? room : 0) : 0;
+    if (take > 0) std::memcpy(view->streamBuffer + pos, chunk, static_cast<size_t>(take));
+    pos += take;
+    view->streamBuffer[pos] = '\0';
+    view->streamPos.store(static_cast<int32_t>(pos), std::memory_order_relaxed);
+    view->streamEnd.store(static_cast<int32_t>(pos), std::memory_order_relaxed);
+    *written = chunkSize > 0 ? chunkSize : 0;
+    return 0;
+}
+
+DWORD CALLBACK StreamInFromBuffer(DWORD_PTR cookie, LPBYTE chunk, LONG chunkSize, LONG* read) {
+    LogView* view = theLogView;
+    const int32_t length = static_cast<int32_t>(cookie);
+    int32_t pos = view->streamPos.load(std::memory_order_relaxed);
+    if (pos >= length || chunkSize <= 0) {
+        view->streamPos.store(0, std::memory_order_relaxed);
+        *read = 0;
+        return 0;
+    }
+    int32_t n = std::min<int32_t>(length - pos, chunkSize);
+    std::memcpy(chunk, view->streamBuffer + pos, static_cast<size_t>(n));
+    *read = n;
+    view->streamPos.store(pos + n, std::memory_order_relaxed);
+    return 0;
+}
+
+LRESULT CALLBACK LogMessageHook(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HC_ACTION && lParam) {
+        MSG* message = reinterpret_cast<MSG*>(lParam);
+        if (logWindow && message->hwnd == logWindow && IsBlockedLogInput(message->message)) {
+            message->message = WM_NULL;
+            return 0;
+        }
+    }
+    return CallNextHookEx(messageHook, code, wParam, lParam);
+}
+
+LRESULT CALLBACK LogCallWndHook(int code, WPARAM wParam, LPARAM lParam) {
+    return CallNextHookEx(callWndHook, code, wParam, lParam);
+}
