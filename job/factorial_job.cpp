@@ -11,7 +11,8 @@
 #include "resources/resource_ids.h"
 
 // Stop starts raised: a job must be started to clear it.
-JobState jobState{nullptr, {0}, {0}, 0, nullptr, {}, nullptr, {0}, {0}, {0}, 0, nullptr, 0, {1}, {0}};
+JobState jobState{nullptr, {0}, {0}, 0,       nullptr, {},  nullptr, {0},
+                  {0},     {0}, 0,   nullptr, 0,       {1}, {0}};
 JobTestSeams jobTestSeams;
 
 namespace {
@@ -102,9 +103,15 @@ void JobWorker() {
     WaitForSingleObject(jobState.semaphore, INFINITE);
     jobState.computing.store(0, std::memory_order_relaxed);
     switch (ending) {
-        case Ending::kFinished: Notify(jobState.notifications.onFinished); break;
-        case Ending::kStopped: Notify(jobState.notifications.onStopped); break;
-        case Ending::kFailed: Notify(jobState.notifications.onFailed); break;
+        case Ending::kFinished:
+            Notify(jobState.notifications.onFinished);
+            break;
+        case Ending::kStopped:
+            Notify(jobState.notifications.onStopped);
+            break;
+        case Ending::kFailed:
+            Notify(jobState.notifications.onFailed);
+            break;
     }
     ReleaseSemaphore(jobState.semaphore, 1, nullptr);
     SendMessageA(jobState.mainWindow, WM_COMMAND, IDM_JOBEND, 0);

@@ -105,7 +105,7 @@ void BreakDownTicksAt(int64_t earlier, int64_t later, int64_t frequency, Elapsed
         const unsigned __int128 exact =
             static_cast<unsigned __int128>(span) * 1000 / static_cast<uint64_t>(frequency);
         ms = exact > static_cast<unsigned __int128>(INT64_MAX) ? INT64_MAX
-                                                                : static_cast<int64_t>(exact);
+                                                               : static_cast<int64_t>(exact);
     }
     out->days = ms / kMsPerDay;
     int64_t rest = ms - out->days * kMsPerDay;

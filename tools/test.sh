@@ -25,7 +25,7 @@ cmake --build "$build/win" -j "$jobs"
 
 stamp "reference data from GMP"
 mkdir -p "$build/oracle"
-"$build/native/tools/qrnl_oracle" "$build/oracle" --digits 0 1 5 10 25 46 47 48 50 1000
+"$build/native/tools/qrnl_oracle" "$build/oracle" --digits 0 1 5 10 20 25 40 46 47 48 50 1000 3000
 
 status=0
 stamp "native tests"
@@ -40,7 +40,15 @@ qrnl_prepare_prefix
 # One persistent server for the whole run: each test process then starts in
 # a fraction of a second instead of seconds.
 setsid wineserver -p </dev/null >/dev/null 2>&1 &
-trap 'wineserver -k 2>/dev/null || true; qrnl_stop_display' EXIT
+# A 1 MiB disk as drive Q: for the job's full-disk test, where mounting is
+# permitted (the test skips itself otherwise).
+full_disk="$build/full-disk"
+mkdir -p "$full_disk"
+if mountpoint -q "$full_disk" || mount -t tmpfs -o size=1m qrnl-full-disk "$full_disk" 2>/dev/null; then
+  ln -sfn "$full_disk" "$WINEPREFIX/dosdevices/q:"
+  export QRNL_FULL_DISK='Q:\'
+fi
+trap 'wineserver -k 2>/dev/null || true; qrnl_stop_display; umount "$full_disk" 2>/dev/null || true' EXIT
 (cd "$build/win" && ctest --output-on-failure --timeout 600) || status=1
 
 stamp "done"

@@ -1,0 +1,473 @@
+// The job run as the program runs it: a real (hidden) main window that
+// receives the end command, notifications that talk to that window while
+// they hold the job semaphore, and a ticker on the window's timer.
+#include "job/factorial_job.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/limb_groups.h"
+#include "job/job_test_seams.h"
+#include "job/stopwatch.h"
+#include "resources/resource_ids.h"
+#include "tests/job/job_test_support.h"
+
+namespace {
+
+constexpr UINT kTouchWindow = WM_APP + 1;  // what a report does to the UI
+constexpr UINT kAskToStop = WM_APP + 2;    // the user pressing Stop
+
+FactorialJob theJob;
+HWND window;
+DWORD uiThreadId;
+
+// What happened, in order, from every thread.
+std::mutex eventsLock;
+std::vector<std::string> events;
+std::vector<std::string> failuresOffUiThread;
+
+void Record(const std::string& e) {
+    std::lock_guard<std::mutex> hold(eventsLock);
+    events.push_back(e);
+}
+
+std::vector<std::string> TakeEvents() {
+    std::lock_guard<std::mutex> hold(eventsLock);
+    std::vector<std::string> taken;
+    taken.swap(events);
+    return taken;
+}
+
+int reportDelayMs = 0;  // how long a report holds the semaphore
+
+// Like the real reports: reads the job state, then changes the UI through
+// SendMessageA while it holds the semaphore.
+void Report(const char* name) {
+    SendMessageA(window, kTouchWindow, 0, 0);
+    for (int waited = 0; waited < reportDelayMs; waited += 20) {
+        Sleep(20);
+        SendMessageA(window, kTouchWindow, 0, 0);
+    }
+    std::string e = name;
+    e += " computing=" + std::to_string(jobState.computing.load());
+    if (std::string(name) == "failed") e += " id=" + std::to_string(jobState.errorMessageId.load());
+    if (GetCurrentThreadId() == uiThreadId) e += " on-ui";
+    Record(e);
+}
+
+void OnStarted() {
+    Record("started stop=" + std::to_string(jobState.stopFlag.load()) +
+           " multiplier=" + std::to_string(jobState.currentMultiplier.load()) +
+           " status=" + std::to_string(jobState.multiplyStatus.load()));
+    Report("started");
+}
+void OnFinished() { Report("finished"); }
+void OnStopped() { Report("stopped"); }
+void OnFailed() { Report("failed"); }
+
+std::atomic<int> ticks{0};
+std::atomic<int> skippedTicks{0};
+
+// The ticker's discipline: never wait on the semaphore for long here.
+void CALLBACK Ticker(HWND, UINT, UINT_PTR, DWORD) {
+    if (jobState.timerId == 0) return;
+    if (WaitForSingleObject(jobState.semaphore, 10) != WAIT_OBJECT_0) {
+        ++skippedTicks;
+        return;
+    }
+    ++ticks;
+    ReleaseSemaphore(jobState.semaphore, 1, nullptr);
+}
+
+LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_COMMAND && LOWORD(wParam) == IDM_JOBEND) {
+        Record("end");
+        OnJobEnd(&theJob);
+        return 0;
+    }
+    if (message == kTouchWindow) return 0;
+    if (message == kAskToStop) {
+        RequestStop();
+        return 0;
+    }
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+// Counts the returns of the memory, and can fail one.
+std::atomic<int> releases{0};
+bool failRelease = false;
+int CountedRelease() {
+    ++releases;
+    const int result = AccRelease();
+    EXPECT_EQ(result, 0);
+    return failRelease ? 1 : result;
+}
+
+// Multiplier at which the seams below act.
+uint64_t actAt = 0;
+
+int StopAtMultiplier(uint64_t a) {
+    const int status = AccMultiply(a);
+    if (a == actAt) {
+        // The user presses Stop; its thread sets the flag a little later.
+        SendMessageA(window, kAskToStop, 0, 0);
+        for (int i = 0; i < 5000 && jobState.stopFlag.load() == 0; ++i) Sleep(1);
+    }
+    return status;
+}
+
+int DivideByZeroAt(uint64_t a) {
+    volatile uint64_t divisor = a == actAt ? 0 : 1;
+    volatile uint64_t q = 1000 / divisor;
+    (void)q;
+    return AccMultiply(a);
+}
+
+int IllegalInstructionAt(uint64_t a) {
+    if (a == actAt) __asm__ volatile("ud2");
+    return AccMultiply(a);
+}
+
+// A page nobody may touch (address 0 is not reliably out of bounds under Wine).
+int* ForbiddenPage() {
+    static int* page = static_cast<int*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT, PAGE_NOACCESS));
+    return page;
+}
+
+int AccessViolationAt(uint64_t a) {
+    if (a == actAt) *static_cast<volatile int*>(ForbiddenPage()) = 1;
+    return AccMultiply(a);
+}
+
+int overflowStatus = 1;
+int StatusAt(uint64_t a) {
+    const int status = AccMultiply(a);
+    return a == actAt ? overflowStatus : status;
+}
+
+int RefuseMemory(uint64_t) { return 1; }
+// One page: 512 limbs, 9,216 digits.
+int TooLittleMemory(uint64_t) { return AccAllocate(1); }
+HANDLE NoThread(LPTHREAD_START_ROUTINE, DWORD*) { return nullptr; }
+
+class FactorialJobTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        ResetJob(&theJob);
+        uiThreadId = GetCurrentThreadId();
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = WindowProc;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = "QrnlJobTestWindow";
+        RegisterClassA(&wc);
+        window = CreateWindowExA(0, wc.lpszClassName, "test", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100,
+                                 nullptr, nullptr, wc.hInstance, nullptr);
+        folder = new std::string(ScratchFolder());
+    }
+    static void TearDownTestSuite() {
+        DestroyWindow(window);
+        delete folder;
+    }
+
+    void SetUp() override {
+        ASSERT_NE(window, nullptr);
+        jobTestSeams = JobTestSeams{};
+        jobTestSeams.release = CountedRelease;
+        releases = 0;
+        failRelease = false;
+        reportDelayMs = 0;
+        ticks = 0;
+        skippedTicks = 0;
+        TakeEvents();
+    }
+    void TearDown() override { jobTestSeams = JobTestSeams{}; }
+
+    // Runs one job to its end as the program would; false if it never ended.
+    static bool RunJob(uint64_t n, const std::string& path, uint32_t periodMs = 0) {
+        strcpy(theJob.destinationPath, path.c_str());
+        theJob.progressProc = Ticker;
+        theJob.instance = GetModuleHandleA(nullptr);
+        jobState.mainWindow = window;
+        jobState.n = n;
+        jobState.progressIntervalMs = periodMs;
+        jobState.notifications = {OnStarted, OnFinished, OnStopped, OnFailed};
+        SetWindowTextA(window, "12% - busy");
+        StartJob(&theJob);
+        // A watchdog for a hung job, not a speed limit.
+        const DWORD deadline = GetTickCount() + 120000;
+        while (JobIsSetUp() && GetTickCount() < deadline) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+            MSG msg;
+            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        }
+        return !JobIsSetUp();
+    }
+
+    static void ExpectIdle() {
+        EXPECT_FALSE(JobIsSetUp());
+        EXPECT_EQ(jobState.semaphore, nullptr);
+        EXPECT_EQ(jobState.timerId, 0u);
+        EXPECT_EQ(jobState.workerThread, nullptr);
+        char title[64] = {};
+        GetWindowTextA(window, title, sizeof(title));
+        EXPECT_STREQ(title, "Quarnel for Win64");
+    }
+
+    // A plain job after whatever came before: it must start clean and finish.
+    void ExpectNextJobSucceeds() {
+        jobTestSeams = JobTestSeams{};
+        jobTestSeams.release = CountedRelease;
+        failRelease = false;
+        releases = 0;
+        TakeEvents();
+        const std::string path = *folder + "next.txt";
+        ASSERT_TRUE(RunJob(50, path));
+        EXPECT_EQ(TakeEvents(),
+                  (std::vector<std::string>{"started stop=0 multiplier=1 status=0",
+                                            "started computing=0", "finished computing=0", "end"}));
+        EXPECT_EQ(ReadWholeFile(path), ExpectedResultFile(50, ExpectedDigits(50)));
+        EXPECT_EQ(releases.exchange(0), 1);
+        ExpectIdle();
+    }
+
+    static std::vector<std::string> FailedWith(int id, bool started = true) {
+        std::vector<std::string> e;
+        if (started) {
+            e.push_back("started stop=0 multiplier=1 status=0");
+            e.push_back("started computing=0");
+        }
+        e.push_back("failed computing=0 id=" + std::to_string(id));
+        e.push_back("end");
+        return e;
+    }
+
+    static std::string* folder;
+};
+
+std::string* FactorialJobTest::folder = nullptr;
+
+TEST_F(FactorialJobTest, FinishedJobsWriteTheirFileAndReportOnce) {
+    for (uint64_t n : {0ull, 1ull, 47ull, 1000ull}) {
+        const std::string path = *folder + "finished" + std::to_string(n) + ".txt";
+        WriteWholeFile(path, std::string(50000, 'z'));
+        theJob.resultDigits = 0;
+        ASSERT_TRUE(RunJob(n, path));
+        EXPECT_EQ(TakeEvents(),
+                  (std::vector<std::string>{"started stop=0 multiplier=1 status=0",
+                                            "started computing=0", "finished computing=0", "end"}))
+            << n;
+        const std::string digits = ExpectedDigits(n);
+        EXPECT_EQ(ReadWholeFile(path), ExpectedResultFile(n, digits)) << n;
+        EXPECT_EQ(theJob.resultDigits, digits.size());
+        EXPECT_EQ(jobState.currentMultiplier.load(), n + 1);
+        EXPECT_EQ(theJob.estimatedDigits, static_cast<uint64_t>(EstimateDigits(n)));
+        EXPECT_GE(theJob.allocatedBytes, BytesForDigits(theJob.estimatedDigits) + 0x10000);
+        EXPECT_EQ(theJob.allocatedBytes % AccPageSize(), 0u);
+        EXPECT_LT(theJob.elapsed.hours, 24);
+        EXPECT_EQ(releases.exchange(0), 1);
+        ExpectIdle();
+    }
+}
+
+TEST_F(FactorialJobTest, TickerNeverDeadlocksAgainstReportsHoldingTheSemaphore) {
+    // Reports hold the semaphore for 300 ms each while talking to the UI
+    // thread; the timer fires every 10 ms meanwhile.
+    reportDelayMs = 300;
+    const std::string path = *folder + "ticked.txt";
+    ASSERT_TRUE(RunJob(1000, path, 10));
+    EXPECT_EQ(TakeEvents(),
+              (std::vector<std::string>{"started stop=0 multiplier=1 status=0",
+                                        "started computing=0", "finished computing=0", "end"}));
+    EXPECT_GT(skippedTicks.load(), 0) << "no tick met a held semaphore";
+    EXPECT_GT(ticks.load(), 0);
+    ExpectIdle();
+    // A tick that arrives after the end finds no timer and does nothing.
+    const int before = ticks.load() + skippedTicks.load();
+    Ticker(window, WM_TIMER, 1000, 0);
+    EXPECT_EQ(ticks.load() + skippedTicks.load(), before);
+}
+
+TEST_F(FactorialJobTest, StopEndsAfterTheCurrentMultiplierWithoutAFile) {
+    // During an early multiplier, and during the very last one.
+    const struct { uint64_t n, stopAt; } cases[] = {{1000, 25}, {1000, 47}, {50, 50}};
+    for (const auto& c : cases) {
+        const std::string path = *folder + "stopped" + std::to_string(c.stopAt) + ".txt";
+        DeleteFileA(path.c_str());
+        actAt = c.stopAt;
+        jobTestSeams.multiply = StopAtMultiplier;
+        ASSERT_TRUE(RunJob(c.n, path));
+        EXPECT_EQ(TakeEvents(),
+                  (std::vector<std::string>{"started stop=0 multiplier=1 status=0",
+                                            "started computing=0", "stopped computing=0", "end"}));
+        EXPECT_EQ(jobState.currentMultiplier.load(), c.stopAt);
+        EXPECT_EQ(theJob.resultDigits, ExpectedDigits(c.stopAt).size());
+        EXPECT_FALSE(FileExists(path));
+        EXPECT_EQ(releases.exchange(0), 1);
+        ExpectIdle();
+    }
+    ExpectNextJobSucceeds();
+}
+
+TEST_F(FactorialJobTest, FaultsInsideTheLoopFailTheJobAndReleaseTheMemory) {
+    const struct {
+        int (*step)(uint64_t);
+        int id;
+    } cases[] = {
+        {DivideByZeroAt, IDS_ERR_DIVIDE},
+        {IllegalInstructionAt, IDS_ERR_ILLEGAL},
+        {AccessViolationAt, IDS_ERR_ILLEGAL},
+    };
+    for (const auto& c : cases) {
+        const std::string path = *folder + "fault" + std::to_string(c.id) + ".txt";
+        DeleteFileA(path.c_str());
+        actAt = 30;
+        jobTestSeams.multiply = c.step;
+        theJob.resultDigits = 12345;
+        const int64_t endMark = stopwatchMarks.endMark.load();
+        ASSERT_TRUE(RunJob(100, path));
+        EXPECT_EQ(TakeEvents(), FailedWith(c.id));
+        EXPECT_EQ(jobState.currentMultiplier.load(), 30u);
+        // Neither the end mark nor the digit count is taken after a fault.
+        EXPECT_EQ(theJob.resultDigits, 12345u);
+        EXPECT_EQ(stopwatchMarks.endMark.load(), endMark);
+        EXPECT_FALSE(FileExists(path));
+        EXPECT_EQ(releases.exchange(0), 1);
+        ExpectIdle();
+        ExpectNextJobSucceeds();
+    }
+}
+
+TEST_F(FactorialJobTest, MultiplyStatusesBecomeTheirMessages) {
+    // Too little room is a real one: a block of one page for 5000!, whose
+    // 16,326 digits need two.
+    jobTestSeams.allocate = TooLittleMemory;
+    ASSERT_TRUE(RunJob(5000, *folder + "room.txt"));
+    EXPECT_EQ(TakeEvents(), FailedWith(IDS_ERR_NO_ROOM));
+    EXPECT_GT(jobState.currentMultiplier.load(), 3000u);
+    EXPECT_LT(jobState.currentMultiplier.load(), 5000u);
+    EXPECT_GT(theJob.resultDigits, 9000u);
+    EXPECT_LE(theJob.resultDigits, 9216u);
+    EXPECT_EQ(jobState.multiplyStatus.load(), kAccNoRoom);
+    EXPECT_FALSE(FileExists(*folder + "room.txt"));
+    EXPECT_EQ(releases.exchange(0), 1);
+    ExpectNextJobSucceeds();
+
+    const struct {
+        int status, id;
+    } cases[] = {{kAccOverflow, IDS_ERR_OVERFLOW}, {7, IDS_ERR_UNEXPECTED}};
+    for (const auto& c : cases) {
+        jobTestSeams.multiply = StatusAt;
+        jobTestSeams.release = CountedRelease;
+        actAt = 40;
+        overflowStatus = c.status;
+        ASSERT_TRUE(RunJob(100, *folder + "status.txt"));
+        EXPECT_EQ(TakeEvents(), FailedWith(c.id));
+        EXPECT_EQ(jobState.currentMultiplier.load(), 40u);
+        EXPECT_EQ(theJob.resultDigits, ExpectedDigits(40).size());
+        EXPECT_EQ(releases.exchange(0), 1);
+        ExpectNextJobSucceeds();
+    }
+}
+
+TEST_F(FactorialJobTest, MemoryThatCannotBeHadOrReturned) {
+    jobTestSeams.allocate = RefuseMemory;
+    ASSERT_TRUE(RunJob(100, *folder + "alloc.txt"));
+    EXPECT_EQ(TakeEvents(), FailedWith(IDS_ERR_ALLOCATE, false));
+    EXPECT_EQ(releases.exchange(0), 0);
+    ExpectIdle();
+    ExpectNextJobSucceeds();
+
+    // A release that fails after a complete file: failed, the file stays whole.
+    failRelease = true;
+    const std::string path = *folder + "release.txt";
+    ASSERT_TRUE(RunJob(48, path));
+    EXPECT_EQ(TakeEvents(), FailedWith(IDS_ERR_RELEASE));
+    EXPECT_EQ(ReadWholeFile(path), ExpectedResultFile(48, ExpectedDigits(48)));
+    ExpectNextJobSucceeds();
+}
+
+TEST_F(FactorialJobTest, AWorkerThatCannotStartEndsTheJobAtOnce) {
+    jobTestSeams.startWorker = NoThread;
+    strcpy(theJob.destinationPath, (*folder + "nothread.txt").c_str());
+    jobState.mainWindow = window;
+    jobState.n = 10;
+    jobState.progressIntervalMs = 10;
+    jobState.notifications = {OnStarted, OnFinished, OnStopped, OnFailed};
+    theJob.progressProc = Ticker;
+    theJob.instance = GetModuleHandleA(nullptr);
+    SetWindowTextA(window, "12% - busy");
+    StartJob(&theJob);
+    // Reported and torn down before StartJob returned, on this thread.
+    EXPECT_EQ(TakeEvents(), (std::vector<std::string>{"failed computing=0 id=2104 on-ui"}));
+    ExpectIdle();
+    ExpectNextJobSucceeds();
+}
+
+TEST_F(FactorialJobTest, ResultFileThatCannotBeWritten) {
+    // The folder does not exist.
+    const std::string missing = *folder + "no-such-folder\\f.txt";
+    ASSERT_TRUE(RunJob(100, missing));
+    EXPECT_EQ(TakeEvents(), FailedWith(IDS_ERR_WRITE));
+    EXPECT_EQ(releases.exchange(0), 1);
+    EXPECT_FALSE(FileExists(missing));
+    ExpectNextJobSucceeds();
+
+    // Another holder has the destination open without sharing.
+    const std::string held = *folder + "held.txt";
+    HANDLE other = CreateFileA(held.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                               CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(RunJob(100, held));
+    EXPECT_EQ(TakeEvents(), FailedWith(IDS_ERR_WRITE));
+    CloseHandle(other);
+    EXPECT_EQ(ReadWholeFile(held), "");
+    ExpectNextJobSucceeds();
+}
+
+// Fills the drive at `root` so that exactly one page stays free.
+bool FillDriveLeavingOnePage(const std::string& root) {
+    const std::string keep = root + "keep.bin";
+    const std::string fill = root + "fill.bin";
+    DeleteFileA(fill.c_str());  // left over from an interrupted run
+    std::string page(4096, 'k');
+    WriteWholeFile(keep, page);
+    if (ReadWholeFile(keep).size() != page.size()) return false;
+    HANDLE f = CreateFileA(fill.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return false;
+    std::vector<char> chunk(65536, 'f');
+    for (DWORD size : {65536u, 4096u, 1u}) {
+        DWORD written = size;
+        while (WriteFile(f, chunk.data(), size, &written, nullptr) && written == size) {
+        }
+    }
+    CloseHandle(f);
+    return DeleteFileA(keep.c_str()) != 0;
+}
+
+TEST_F(FactorialJobTest, FullDiskDuringTheWriteLeavesThePartialFile) {
+    const char* drive = std::getenv("QRNL_FULL_DISK");
+    if (drive == nullptr || *drive == '\0') {
+        GTEST_SKIP() << "no small disk to fill: QRNL_FULL_DISK names none (tools/test.sh mounts "
+                        "one where mounting is permitted)";
+    }
+    const std::string root = drive;
+    ASSERT_TRUE(FillDriveLeavingOnePage(root));
+    const std::string path = root + "f3000.txt";
+    ASSERT_TRUE(RunJob(3000, path));
+    EXPECT_EQ(TakeEvents(), FailedWith(IDS_ERR_WRITE));
+    EXPECT_EQ(releases.exchange(0), 1);
+    const std::string partial = ReadWholeFile(path);
+    const std::string whole = ExpectedResultFile(3000, ExpectedDigits(3000));
+    EXPECT_GT(partial.size(), 0u);
+    EXPECT_LT(partial.size(), whole.size());
+    EXPECT_EQ(partial, whole.substr(0, partial.size()));
+    DeleteFileA(path.c_str());
+    DeleteFileA((root + "fill.bin").c_str());
+    ExpectNextJobSucceeds();
+}
+
+}  // namespace

@@ -1,0 +1,106 @@
+#include "job/guarded_region.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+
+namespace {
+
+struct Work {
+    volatile int stepsDone = 0;
+};
+
+void Finishes(void* p) { static_cast<Work*>(p)->stepsDone = 3; }
+
+void DividesByZero(void* p) {
+    Work* w = static_cast<Work*>(p);
+    w->stepsDone = 1;
+    volatile uint64_t zero = 0;
+    volatile uint64_t q = 10 / zero;
+    (void)q;
+    w->stepsDone = 2;
+}
+
+void RunsIllegalInstruction(void* p) {
+    static_cast<Work*>(p)->stepsDone = 1;
+    __asm__ volatile("ud2");
+    static_cast<Work*>(p)->stepsDone = 2;
+}
+
+// A page nobody may touch (address 0 is not reliably out of bounds under Wine).
+void WritesToAForbiddenPage(void* p) {
+    static_cast<Work*>(p)->stepsDone = 1;
+    static int* const page =
+        static_cast<int*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT, PAGE_NOACCESS));
+    *static_cast<volatile int*>(page) = 5;
+    static_cast<Work*>(p)->stepsDone = 2;
+}
+
+TEST(GuardedRegion, ReportsTheFaultCodeAndKeepsWhatWasDoneBeforeIt) {
+    const struct {
+        void (*body)(void*);
+        DWORD code;
+        int steps;
+    } cases[] = {
+        {Finishes, 0, 3},
+        {DividesByZero, 0xC0000094, 1},
+        {RunsIllegalInstruction, 0xC000001D, 1},
+        {WritesToAForbiddenPage, 0xC0000005, 1},
+    };
+    // Twice over: the guard must be set up afresh each time.
+    for (int round = 0; round < 2; ++round) {
+        for (const auto& c : cases) {
+            Work work;
+            EXPECT_EQ(RunGuarded(c.body, &work), c.code) << std::hex << c.code;
+            EXPECT_EQ(work.stepsDone, c.steps) << std::hex << c.code;
+        }
+    }
+}
+
+// A guard belongs to its thread: a fault on another thread under its own
+// guard comes back there, and the first guard still sees its body finish.
+struct Parked {
+    HANDLE release;
+    std::atomic<int> entered{0};
+    volatile int finished = 0;
+};
+
+void WaitsForRelease(void* p) {
+    Parked* parked = static_cast<Parked*>(p);
+    parked->entered = 1;
+    WaitForSingleObject(parked->release, INFINITE);
+    parked->finished = 1;
+}
+
+struct ThreadRun {
+    Parked* parked;
+    DWORD code = 0xFFFFFFFF;
+};
+
+DWORD WINAPI GuardedWaiter(LPVOID p) {
+    ThreadRun* run = static_cast<ThreadRun*>(p);
+    run->code = RunGuarded(WaitsForRelease, run->parked);
+    return 0;
+}
+
+TEST(GuardedRegion, AFaultIsRoutedToTheThreadThatRaisedIt) {
+    Parked parked;
+    parked.release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ThreadRun run{&parked};
+    HANDLE waiter = CreateThread(nullptr, 0, GuardedWaiter, &run, 0, nullptr);
+    ASSERT_NE(waiter, nullptr);
+    while (parked.entered == 0) Sleep(1);
+
+    Work work;
+    EXPECT_EQ(RunGuarded(DividesByZero, &work), 0xC0000094u);
+
+    SetEvent(parked.release);
+    WaitForSingleObject(waiter, INFINITE);
+    CloseHandle(waiter);
+    CloseHandle(parked.release);
+    EXPECT_EQ(run.code, 0u);
+    EXPECT_EQ(parked.finished, 1);
+}
+
+}  // namespace

@@ -1,0 +1,88 @@
+#include "job/result_file.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/job/job_test_support.h"
+
+namespace {
+
+class ResultFileTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() { folder = new std::string(ScratchFolder()); }
+    static void TearDownTestSuite() { delete folder; }
+    static std::string* folder;
+
+    // Writes n! through the accumulator and returns the file's bytes.
+    std::string WriteAndRead(unsigned long n, const std::string& name) {
+        const std::string path = *folder + name;
+        EXPECT_TRUE(ComputeFactorial(n)) << n;
+        EXPECT_EQ(WriteResultFile(path.c_str(), n), 0) << n;
+        EXPECT_EQ(AccRelease(), 0);
+        return ReadWholeFile(path);
+    }
+};
+
+std::string* ResultFileTest::folder = nullptr;
+
+TEST_F(ResultFileTest, EveryByteMatchesTheLayoutAroundLineAndLimbBoundaries) {
+    // 46! and 47! fill exactly one line (two leading spaces / none), 48! and
+    // 50! spill into a second, 20! and 25! cross a limb boundary inside the
+    // first line, 0! and 1! are a lone digit, 5! a full first group.
+    for (unsigned long n :
+         {0ul, 1ul, 5ul, 10ul, 20ul, 25ul, 46ul, 47ul, 48ul, 50ul, 1000ul, 3000ul}) {
+        const std::string digits = ExpectedDigits(n);
+        ASSERT_FALSE(digits.empty()) << "no reference digits for " << n;
+        const std::string name = "f" + std::to_string(n) + ".txt";
+        EXPECT_EQ(WriteAndRead(n, name), ExpectedResultFile(n, digits)) << "N = " << n;
+    }
+}
+
+TEST_F(ResultFileTest, SizesOfTheWorkedExamples) {
+    const struct {
+        unsigned long n;
+        size_t bytes;
+        const char* text;
+    } cases[] = {
+        {0, 11, "0!= \r\n  1\r\n"},
+        {5, 11, "5!= \r\n120\r\n"},
+        {10, 18, "10!= \r\n  3628800\r\n"},
+        {25, 36, "25!= \r\n 15511210043330985984000000\r\n"},
+    };
+    for (const auto& c : cases) {
+        const std::string file = WriteAndRead(c.n, "w" + std::to_string(c.n) + ".txt");
+        EXPECT_EQ(file.size(), c.bytes) << c.n;
+        EXPECT_EQ(file, c.text) << c.n;
+    }
+    EXPECT_EQ(WriteAndRead(47, "w47.txt").size(), 69u);
+    EXPECT_EQ(WriteAndRead(48, "w48.txt").size(), 74u);
+    EXPECT_EQ(WriteAndRead(50, "w50.txt").size(), 77u);
+}
+
+TEST_F(ResultFileTest, ReplacesALongerFileLeavingNoTrailingBytes) {
+    const std::string path = *folder + "replace.txt";
+    WriteWholeFile(path, std::string(100000, 'x'));
+    ASSERT_TRUE(ComputeFactorial(10));
+    EXPECT_EQ(WriteResultFile(path.c_str(), 10), 0);
+    EXPECT_EQ(AccRelease(), 0);
+    EXPECT_EQ(ReadWholeFile(path), "10!= \r\n  3628800\r\n");
+}
+
+TEST_F(ResultFileTest, MissingFolderFailsAndCreatesNothing) {
+    const std::string path = *folder + "no-such-folder/f.txt";
+    ASSERT_TRUE(ComputeFactorial(10));
+    EXPECT_EQ(WriteResultFile(path.c_str(), 10), 1);
+    EXPECT_EQ(AccRelease(), 0);
+    EXPECT_FALSE(FileExists(path));
+}
+
+#if !defined(_WIN32)
+// The stand-in must report a device that takes no bytes (the Windows build
+// meets a full disk in the job tests).
+TEST_F(ResultFileTest, FullDeviceFails) {
+    ASSERT_TRUE(ComputeFactorial(50));
+    EXPECT_EQ(WriteResultFile("/dev/full", 50), 1);
+    EXPECT_EQ(AccRelease(), 0);
+}
+#endif
+
+}  // namespace
