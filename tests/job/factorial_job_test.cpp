@@ -110,9 +110,15 @@ int CountedRelease() {
 // Multiplier at which the seams below act.
 uint64_t actAt = 0;
 
+// What the main window would see in the middle of the loop.
+std::atomic<int> computingInLoop{-1};
+std::atomic<int> setUpInLoop{-1};
+
 int StopAtMultiplier(uint64_t a) {
     const int status = AccMultiply(a);
     if (a == actAt) {
+        computingInLoop = jobState.computing.load();
+        setUpInLoop = JobIsSetUp() ? 1 : 0;
         // The user presses Stop; its thread sets the flag a little later.
         SendMessageA(window, kAskToStop, 0, 0);
         for (int i = 0; i < 5000 && jobState.stopFlag.load() == 0; ++i) Sleep(1);
@@ -267,7 +273,16 @@ TEST_F(FactorialJobTest, FinishedJobsWriteTheirFileAndReportOnce) {
         EXPECT_EQ(theJob.estimatedDigits, static_cast<uint64_t>(EstimateDigits(n)));
         EXPECT_GE(theJob.allocatedBytes, BytesForDigits(theJob.estimatedDigits) + 0x10000);
         EXPECT_EQ(theJob.allocatedBytes % AccPageSize(), 0u);
-        EXPECT_LT(theJob.elapsed.hours, 24);
+        // The loop's span, as the marks the worker took say.
+        ElapsedTime span;
+        ElapsedStartToEnd(&span);
+        EXPECT_EQ(theJob.elapsed.seconds, span.seconds);
+        EXPECT_EQ(theJob.elapsed.milliseconds, span.milliseconds);
+        EXPECT_EQ(theJob.elapsed.days, 0);
+        EXPECT_GE(stopwatchMarks.endMark.load(), stopwatchMarks.startMark.load());
+        if (n == 1000) {
+            EXPECT_GT(stopwatchMarks.endMark.load(), stopwatchMarks.startMark.load());
+        }
         EXPECT_EQ(releases.exchange(0), 1);
         ExpectIdle();
     }
@@ -305,6 +320,8 @@ TEST_F(FactorialJobTest, StopEndsAfterTheCurrentMultiplierWithoutAFile) {
                                             "started computing=0", "stopped computing=0", "end"}));
         EXPECT_EQ(jobState.currentMultiplier.load(), c.stopAt);
         EXPECT_EQ(theJob.resultDigits, ExpectedDigits(c.stopAt).size());
+        EXPECT_EQ(computingInLoop.exchange(-1), 1);
+        EXPECT_EQ(setUpInLoop.exchange(-1), 1);
         EXPECT_FALSE(FileExists(path));
         EXPECT_EQ(releases.exchange(0), 1);
         ExpectIdle();

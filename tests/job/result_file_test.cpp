@@ -4,6 +4,11 @@
 
 #include "tests/job/job_test_support.h"
 
+#if !defined(_WIN32)
+#include <signal.h>
+#include <sys/resource.h>
+#endif
+
 namespace {
 
 class ResultFileTest : public testing::Test {
@@ -82,6 +87,29 @@ TEST_F(ResultFileTest, FullDeviceFails) {
     ASSERT_TRUE(ComputeFactorial(50));
     EXPECT_EQ(WriteResultFile("/dev/full", 50), 1);
     EXPECT_EQ(AccRelease(), 0);
+}
+
+// A write that succeeds but stores only part of its piece. With a file size
+// limit one byte short, only the final line break is cut, and every call
+// before it succeeds in full: the file must not count as written.
+TEST_F(ResultFileTest, ShortLastWriteFails) {
+    const std::string path = *folder + "short.txt";
+    const std::string whole = ExpectedResultFile(50, ExpectedDigits(50));
+    ASSERT_TRUE(ComputeFactorial(50));
+    struct sigaction ignore = {}, previous = {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, &previous);
+    rlimit saved;
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit limited = saved;
+    limited.rlim_cur = whole.size() - 1;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const int result = WriteResultFile(path.c_str(), 50);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    sigaction(SIGXFSZ, &previous, nullptr);
+    EXPECT_EQ(AccRelease(), 0);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(ReadWholeFile(path), whole.substr(0, whole.size() - 1));
 }
 #endif
 

@@ -1,0 +1,59 @@
+// How long the result file of 1,000,000! takes to write, and whether its
+// bytes are right. Not a test (ctest does not run it): the value comes from
+// GMP-made digits rather than from a multi-minute computation.
+//   qrnl_oracle DIR --digits 1000000
+//   wine job_result_file_bench.exe --oracle=DIR OUT.txt
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "engine/accumulator_memory.h"
+#include "job/result_file.h"
+#include "tests/job/job_test_support.h"
+
+namespace {
+
+// Puts the value with these limbs (least significant first) into the
+// accumulator: multiplying by the limb base moves the top up one limb at a
+// time, then the limbs are overwritten in place.
+bool LoadLimbs(const std::string& digits) {
+    const size_t limbCount = (digits.size() + 17) / 18;
+    if (AccAllocate(limbCount * 8 + 0x10000) != 0) return false;
+    for (size_t i = 1; i < limbCount; ++i) {
+        if (AccMultiply(kLimbBase) != kAccOk) return false;
+    }
+    uint64_t* limbs = AccBase();
+    size_t end = digits.size();
+    for (size_t i = 0; i < limbCount; ++i) {
+        const size_t begin = end >= 18 ? end - 18 : 0;
+        limbs[i] = std::stoull(digits.substr(begin, end - begin));
+        end = begin;
+    }
+    return AccLimbCount() == limbCount;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    OracleDirFromArgs(argc, argv);
+    const char* out = argc > 2 ? argv[2] : "F1000000.txt";
+    const unsigned long n = 1000000;
+    const std::string digits = ReadOracleDigits(n);
+    if (digits.empty() || !LoadLimbs(digits)) {
+        std::fprintf(stderr, "no digits of %lu! under --oracle, or no memory\n", n);
+        return 2;
+    }
+    LARGE_INTEGER frequency, before, after;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&before);
+    const int result = WriteResultFile(out, n);
+    QueryPerformanceCounter(&after);
+    AccRelease();
+    const double ms = 1000.0 * (after.QuadPart - before.QuadPart) / frequency.QuadPart;
+    const std::string written = ReadWholeFile(out);
+    const bool same = written == ExpectedResultFile(n, digits);
+    std::printf("WriteResultFile(%lu): result %d, %zu bytes in %.1f ms, %s the expected bytes\n", n,
+                result, written.size(), ms, same ? "equal to" : "DIFFERENT FROM");
+    return result == 0 && same ? 0 : 1;
+}
