@@ -155,6 +155,16 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             CloseUnlessBusy(window);
             return 0;
         case WM_ERASEBKGND:
+            // The panes cover the client area: nothing of the window's own is
+            // erased. A flat toolbar is transparent and asks its parent to
+            // paint behind its buttons with its own DC; that request gets the
+            // window's grey, or the bar would show whatever was there before.
+            if (toolBar.window && WindowFromDC(reinterpret_cast<HDC>(wParam)) == toolBar.window) {
+                RECT area;
+                GetClientRect(toolBar.window, &area);
+                FillRect(reinterpret_cast<HDC>(wParam), &area,
+                         reinterpret_cast<HBRUSH>(GetClassLongPtrA(window, GCLP_HBRBACKGROUND)));
+            }
             return 1;
         case WM_SETCURSOR:
             if (logWindow && reinterpret_cast<HWND>(wParam) == logWindow &&
