@@ -34,8 +34,18 @@ if [ $status -eq 0 ]; then
   about=$(wine "$probe" about 2>>"$log") || status=1
   about=${about//$'\r'/}
   echo "$about"
-  sleep 2  # the box paints after it shows
-  shoot about_box "$(grep '^rect' <<<"$about")"
+  sleep 1
+  # Wine paints modal boxes but does not always pass them on to X: take this
+  # one as the program's own GDI sees the screen.
+  read -r _ x y w h <<<"$(grep '^rect' <<<"$about")"
+  bmp=$(winepath -w "$shots/about_box.bmp" 2>/dev/null)
+  bmp=${bmp//$'\r'/}
+  if wine "$probe" shot "$bmp" "$x" "$y" "$w" "$h" >>"$log" 2>&1; then
+    convert "$shots/about_box.bmp" "$shots/about_box.png" && rm -f "$shots/about_box.bmp"
+    echo "screenshot $shots/about_box.png"
+  else
+    status=1
+  fi
   wine "$probe" dismiss >>"$log" 2>&1 || status=1
 fi
 wine "$probe" close 2>>"$log" || status=1

@@ -2,12 +2,15 @@
 //   window_probe check   waits for the main window and checks its panes
 //   window_probe about   opens the about box and checks its text
 //   window_probe close   closes the program and waits until it has gone
+//   window_probe shot F X Y W H   saves that part of the screen as a BMP, as
+//                        Wine draws it (modal boxes do not always reach X)
 // Prints what it found; exit code 0 when everything was as expected.
 #include <windows.h>
 
 #include <commctrl.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -89,10 +92,53 @@ HWND WaitForBox(DWORD process) {
     return nullptr;
 }
 
+// The screen as the program's own GDI sees it, cut to a rectangle.
+bool SaveScreen(const char* path, int x, int y, int width, int height) {
+    if (width <= 0 || height <= 0) return false;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    void* bits = nullptr;
+    HBITMAP picture = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    bool ok = picture && bits;
+    if (ok) {
+        HGDIOBJ old = SelectObject(memory, picture);
+        BitBlt(memory, 0, 0, width, height, screen, x, y, SRCCOPY);
+        GdiFlush();
+        const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+        BITMAPFILEHEADER file = {};
+        file.bfType = 0x4D42;
+        file.bfOffBits = sizeof(file) + sizeof(info.bmiHeader);
+        file.bfSize = file.bfOffBits + stride * static_cast<DWORD>(height);
+        FILE* out = std::fopen(path, "wb");
+        ok = out && std::fwrite(&file, sizeof(file), 1, out) == 1 &&
+             std::fwrite(&info.bmiHeader, sizeof(info.bmiHeader), 1, out) == 1 &&
+             std::fwrite(bits, stride * static_cast<DWORD>(height), 1, out) == 1;
+        if (out) std::fclose(out);
+        SelectObject(memory, old);
+        DeleteObject(picture);
+    }
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const char* command = argc > 1 ? argv[1] : "check";
+    if (std::strcmp(command, "shot") == 0) {
+        if (argc < 7) return 2;
+        return SaveScreen(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]),
+                          std::atoi(argv[6]))
+                   ? 0
+                   : 1;
+    }
     HWND main = WaitForMain(30000);
     if (!main) {
         std::printf("FAIL no main window\n");
