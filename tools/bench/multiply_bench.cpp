@@ -10,6 +10,7 @@
 #include <x86intrin.h>
 
 #include <chrono>
+#include <ctime>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -31,20 +32,24 @@ namespace {
 struct Timing {
     double seconds = 0;
     double ticks = 0;
+    double cpuSeconds = 0;  // processor time of the process; wall time on Windows
 };
 
 class Stopwatch {
 public:
-    Stopwatch() : start_(std::chrono::steady_clock::now()), tsc_(__rdtsc()) {}
+    Stopwatch() : start_(std::chrono::steady_clock::now()), tsc_(__rdtsc()), cpu_(std::clock()) {}
     Timing Read() const {
         const uint64_t tsc = __rdtsc();
+        const std::clock_t cpu = std::clock();
         const auto now = std::chrono::steady_clock::now();
-        return {std::chrono::duration<double>(now - start_).count(), static_cast<double>(tsc - tsc_)};
+        return {std::chrono::duration<double>(now - start_).count(), static_cast<double>(tsc - tsc_),
+                static_cast<double>(cpu - cpu_) / CLOCKS_PER_SEC};
     }
 
 private:
     std::chrono::steady_clock::time_point start_;
     uint64_t tsc_;
+    std::clock_t cpu_;
 };
 
 struct LoopResult {
@@ -135,14 +140,16 @@ std::vector<std::string> SplitList(const char* text) {
     return items;
 }
 
-void PrintRow(const char* name, unsigned n, const Timing& t, uint64_t steps, double gmpSeconds,
-              const char* note) {
-    std::printf("%8u  %-14s %9.3f %9.3f %9.3f", n, name, t.seconds, t.seconds * 1e9 / steps,
-                t.ticks / steps);
-    if (gmpSeconds > 0)
-        std::printf(" %8.3f", t.seconds / gmpSeconds);
+// Ratios use processor time where the platform has it, so that other work
+// on a shared machine does not tilt them.
+void PrintRow(const char* name, unsigned n, const Timing& t, uint64_t steps,
+              const Timing& gmp, const char* note) {
+    std::printf("%8u  %-12s %9.3f %9.3f %9.3f %9.3f", n, name, t.seconds, t.cpuSeconds,
+                t.seconds * 1e9 / steps, t.ticks / steps);
+    if (gmp.cpuSeconds > 0)
+        std::printf(" %8.3f %8.3f", t.seconds / gmp.seconds, t.cpuSeconds / gmp.cpuSeconds);
     else
-        std::printf(" %8s", "-");
+        std::printf(" %8s %8s", "-", "-");
     std::printf("  %s\n", note);
 }
 
@@ -188,44 +195,41 @@ int main(int argc, char** argv) {
     std::printf("row kernel chosen for this processor: %s\n", MultiplyVariantName(BestMultiplyVariant()));
     std::printf("ns and ticks are per limb step (limbs multiplied after the zero-limb skip);\n"
                 "ticks are rdtsc counts, the processor's constant-rate time stamp.\n\n");
-    std::printf("%8s  %-14s %9s %9s %9s %8s\n", "N", "loop", "seconds", "ns/step", "ticks/step",
-                "vs GMP");
+    std::printf("%8s  %-12s %9s %9s %9s %9s %8s %8s\n", "N", "loop", "wall s", "cpu s", "ns/step",
+                "ticks/step", "GMP=1", "cpu GMP=1");
     int status = 0;
     double plainNsPerStep = 0;
+    double plainTicksPerStep = 0;
+    double plainCpuNsPerStep = 0;
     for (const unsigned n : sizes) {
-        double gmpSeconds = 0;
+        Timing gmpTotal;
         std::string gmpDigits;
 #if defined(QRNL_BENCH_GMP)
         GmpResult g;
         if (gmp) {
             g = RunGmp(n);
-            gmpSeconds = g.multiply.seconds + g.toText.seconds;
+            gmpTotal = {g.multiply.seconds + g.toText.seconds, g.multiply.ticks + g.toText.ticks,
+                        g.multiply.cpuSeconds + g.toText.cpuSeconds};
             gmpDigits = g.digits;
         }
 #endif
         uint64_t referenceHash = 0;
         bool haveReference = false;
         uint64_t steps = 0;
+        bool plainSkipped = false;
         for (const int v : variants) {
             const char* name = MultiplyVariantName(v);
             if (!MultiplyVariantSupported(v)) {
-                std::printf("%8u  %-14s not supported here\n", n, name);
+                std::printf("%8u  %-12s not supported here\n", n, name);
                 continue;
             }
             if (v == kMultiplyPlain && n > plainLimit) {
-                if (plainNsPerStep > 0 && steps > 0) {
-                    Timing t;
-                    t.seconds = plainNsPerStep * steps / 1e9;
-                    t.ticks = 0;
-                    PrintRow(name, n, t, steps, gmpSeconds, "estimated from its ns/step at a smaller N");
-                } else {
-                    std::printf("%8u  %-14s skipped (above --plain-limit)\n", n, name);
-                }
+                plainSkipped = true;  // estimated below, once the limb steps are known
                 continue;
             }
             const LoopResult r = RunFactorial(v, n, gmp && !haveReference);
             if (!r.ok) {
-                std::printf("%8u  %-14s FAILED\n", n, name);
+                std::printf("%8u  %-12s FAILED\n", n, name);
                 status = 1;
                 continue;
             }
@@ -240,15 +244,30 @@ int main(int argc, char** argv) {
                 status = 1;
             }
             steps = r.limbSteps;
-            if (v == kMultiplyPlain) plainNsPerStep = r.timing.seconds * 1e9 / r.limbSteps;
-            PrintRow(name, n, r.timing, r.limbSteps, gmpSeconds, note);
+            if (v == kMultiplyPlain) {
+                plainNsPerStep = r.timing.seconds * 1e9 / r.limbSteps;
+                plainTicksPerStep = r.timing.ticks / r.limbSteps;
+                plainCpuNsPerStep = r.timing.cpuSeconds * 1e9 / r.limbSteps;
+            }
+            PrintRow(name, n, r.timing, r.limbSteps, gmpTotal, note);
+        }
+        if (plainSkipped) {
+            const char* name = MultiplyVariantName(kMultiplyPlain);
+            if (plainNsPerStep > 0 && steps > 0) {
+                Timing t;
+                t.seconds = plainNsPerStep * steps / 1e9;
+                t.ticks = plainTicksPerStep * steps;
+                t.cpuSeconds = plainCpuNsPerStep * steps / 1e9;
+                PrintRow(name, n, t, steps, gmpTotal, "estimate: its time per step at a smaller N");
+            } else {
+                std::printf("%8u  %-12s skipped (above --plain-limit)\n", n, name);
+            }
         }
 #if defined(QRNL_BENCH_GMP)
         if (gmp && steps > 0) {
-            PrintRow("gmp mul_ui", n, g.multiply, steps, gmpSeconds, "");
-            PrintRow("gmp get_str", n, g.toText, steps, gmpSeconds, "");
-            Timing total = {gmpSeconds, g.multiply.ticks + g.toText.ticks};
-            PrintRow("gmp total", n, total, steps, gmpSeconds, "");
+            PrintRow("gmp mul_ui", n, g.multiply, steps, gmpTotal, "");
+            PrintRow("gmp get_str", n, g.toText, steps, gmpTotal, "");
+            PrintRow("gmp total", n, gmpTotal, steps, gmpTotal, "");
         }
 #endif
         std::printf("%8u  limb steps: %" PRIu64 "\n", n, steps);
