@@ -64,12 +64,19 @@ void ResetJob(FactorialJob* job);
 
 // UI thread. The main window has filled mainWindow, n, destinationPath,
 // progressIntervalMs, the slots, progressProc and instance.
+// When the semaphore or the worker thread cannot be had, the job ends before
+// this returns: errorMessageId 2104, onFailed called here on the UI thread
+// (no onStarted, no end command), then OnJobEnd; the next job can start.
 void StartJob(FactorialJob* job);
 
-// UI thread: asks the running job to stop after its current multiplier.
+// UI thread: asks the running job to stop after its current multiplier,
+// through a short-lived thread whose handle is closed at once (the flag is
+// set directly when no thread can be started).
 void RequestStop();
 
-// UI thread, on command 103 from the worker.
+// UI thread, on command 103 from the worker: kills the timer, closes the
+// semaphore and the worker's handle, restores the title, flashes a minimised
+// window, and clears setUp last.
 void OnJobEnd(FactorialJob* job);
 
 // Whether a job is set up (between StartJob and the end of its OnJobEnd).
