@@ -63,15 +63,15 @@ void PaintLabelFromPicture() {
     HDC target = BeginPaint(pathLabel, &paint);
     RECT client;
     GetClientRect(pathLabel, &client);
-    BitBlt(target, client.left, client.top, client.right - client.left,
-           client.bottom - client.top, labelDC, client.left, client.top, SRCCOPY);
+    BitBlt(target, client.left, client.top, client.right - client.left, client.bottom - client.top,
+           labelDC, client.left, client.top, SRCCOPY);
     EndPaint(pathLabel, &paint);
 }
 
 // Paints the text onto the picture and copies the picture onto the label.
 void DrawOntoLabel(HDC labelWindowDC, const RECT& client, const char* text) {
-    PatBlt(labelDC, client.left, client.top, client.right - client.left,
-           client.bottom - client.top, PATCOPY);
+    PatBlt(labelDC, client.left, client.top, client.right - client.left, client.bottom - client.top,
+           PATCOPY);
     // DT_MODIFYSTRING may write an ellipsis of up to 4 bytes beyond the text.
     char scratch[512 + 8];
     lstrcpynA(scratch, text, 512);
@@ -86,14 +86,14 @@ void SetUpLabelPicture() {
     RECT client;
     GetClientRect(pathLabel, &client);
     labelDC = CreateCompatibleDC(windowDC);
-    labelBitmap = CreateCompatibleBitmap(windowDC, client.right - client.left,
-                                         client.bottom - client.top);
+    labelBitmap =
+        CreateCompatibleBitmap(windowDC, client.right - client.left, client.bottom - client.top);
     labelOriginalBitmap = SelectObject(labelDC, labelBitmap);
     labelOriginalBrush = SelectObject(labelDC, GetSysColorBrush(COLOR_BTNFACE));
     HFONT font = reinterpret_cast<HFONT>(SendMessageA(pathLabel, WM_GETFONT, 0, 0));
     labelOriginalFont = font ? SelectObject(labelDC, font) : nullptr;
-    PatBlt(labelDC, client.left, client.top, client.right - client.left,
-           client.bottom - client.top, PATCOPY);
+    PatBlt(labelDC, client.left, client.top, client.right - client.left, client.bottom - client.top,
+           PATCOPY);
     SetTextColor(labelDC, GetSysColor(COLOR_WINDOWTEXT));
     SetBkMode(labelDC, TRANSPARENT);
     char text[512] = "";
@@ -198,7 +198,8 @@ BOOL OnChooseDestination(HWND dialog) {
     if (settings.Choose(dialog)) {
         if (strnlen(settings.path, sizeof settings.path) > kMaxPathBytes) {
             ShowWarning(dialog, IDS_PATH_TOO_LONG, 512);
-            if (destinationChosen) memcpy(settings.path, settings.previousPath, sizeof settings.path);
+            if (destinationChosen)
+                memcpy(settings.path, settings.previousPath, sizeof settings.path);
         } else {
             destinationChosen = 1;
             DirectoryOfPath(settings.initialDirectory, settings.path);
@@ -227,8 +228,7 @@ BOOL OnStart(HWND dialog) {
         return TRUE;
     }
     activeDialog->requestedN = n;
-    memcpy(activeDialog->requestedPath, saveFileSettings.path,
-           sizeof activeDialog->requestedPath);
+    memcpy(activeDialog->requestedPath, saveFileSettings.path, sizeof activeDialog->requestedPath);
     activeDialog->requestedPath[sizeof activeDialog->requestedPath - 1] = '\0';
     EndDialog(dialog, FACTO_START);
     return TRUE;

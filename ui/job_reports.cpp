@@ -36,7 +36,7 @@ void CloseEndBlock() {
 void AppendDuration(const char* format, const ElapsedTime& elapsed) {
     char line[256];
     FormatText(line, sizeof line, format, elapsed.days, elapsed.hours, elapsed.minutes,
-             elapsed.seconds, elapsed.milliseconds);
+               elapsed.seconds, elapsed.milliseconds);
     logView.AppendLine(line);
 }
 
@@ -67,7 +67,7 @@ void ReportFinished() {
     const FactorialJob* job = jobState.job;
     char line[256];
     FormatText(line, sizeof line, "%I64u!の計算が完了しました。",
-             jobState.n.load(std::memory_order_relaxed));
+               jobState.n.load(std::memory_order_relaxed));
     logView.AppendLine(line);
     FormatText(line, sizeof line, "  結果の桁数:   %I64u", job->resultDigits);
     logView.AppendLine(line);
@@ -116,12 +116,12 @@ void CALLBACK ProgressTicker(HWND window, UINT, UINT_PTR, DWORD) {
         ElapsedTime elapsed;
         ElapsedStartToNow(&elapsed);
         // multiplier <= n, so n is not 0 here and the quotient lies in 0..100.
-        uint64_t percent = static_cast<uint64_t>(static_cast<double>(multiplier) * 100.0 /
-                                                 static_cast<double>(n));
+        uint64_t percent =
+            static_cast<uint64_t>(static_cast<double>(multiplier) * 100.0 / static_cast<double>(n));
         char line[256];
-        FormatText(line, sizeof line, "  %3I64u%%完了 %3I64d日%2I64d時間%2I64d分%2I64d秒経過 *%I64u...",
-                 percent, elapsed.days, elapsed.hours, elapsed.minutes, elapsed.seconds,
-                 multiplier);
+        FormatText(line, sizeof line,
+                   "  %3I64u%%完了 %3I64d日%2I64d時間%2I64d分%2I64d秒経過 *%I64u...", percent,
+                   elapsed.days, elapsed.hours, elapsed.minutes, elapsed.seconds, multiplier);
         char title[32 + 256];
         int prefix = FormatText(title, sizeof title, "%I64u%% - ", percent);
         logView.AppendLine(line);

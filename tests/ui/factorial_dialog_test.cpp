@@ -377,8 +377,8 @@ TEST(FactorialDialog, LongPathIsShownWithItsMiddleElided) {
         HDC expected = CreateCompatibleDC(screen);
         HBITMAP picture = CreateCompatibleBitmap(screen, client.right, client.bottom);
         HGDIOBJ oldBitmap = SelectObject(expected, picture);
-        HGDIOBJ oldFont = SelectObject(
-            expected, reinterpret_cast<HFONT>(SendMessageA(label, WM_GETFONT, 0, 0)));
+        HGDIOBJ oldFont =
+            SelectObject(expected, reinterpret_cast<HFONT>(SendMessageA(label, WM_GETFONT, 0, 0)));
         FillRect(expected, &client, GetSysColorBrush(COLOR_BTNFACE));
         SetTextColor(expected, GetSysColor(COLOR_WINDOWTEXT));
         SetBkMode(expected, TRANSPARENT);

@@ -80,9 +80,7 @@ std::string StatusText() {
     return text;
 }
 
-bool MenuGrayed(UINT id) {
-    return (GetMenuState(menuBar.menu, id, MF_BYCOMMAND) & MF_GRAYED) != 0;
-}
+bool MenuGrayed(UINT id) { return (GetMenuState(menuBar.menu, id, MF_BYCOMMAND) & MF_GRAYED) != 0; }
 bool ButtonEnabled(UINT id) {
     return (SendMessageA(toolBar.window, TB_GETSTATE, id, 0) & TBSTATE_ENABLED) != 0 &&
            (SendMessageA(toolBar.window, TB_GETSTATE, id, 0) & TBSTATE_INDETERMINATE) == 0;
@@ -333,7 +331,9 @@ TEST(JobReports, LongJobShowsProgressAndReportsWhereItStopped) {
     for (size_t i = 3; i < progressEnd; ++i) {
         unsigned long long percent = 0, multiplier = 0;
         int d = 0, h = 0, m = 0, s = 0;
-        ASSERT_EQ(sscanf(lines[i].c_str(), "  %llu%%完了 %d日%d時間%d分%d秒経過 *%llu...", &percent, &d, &h, &m, &s, &multiplier), 6)
+        ASSERT_EQ(sscanf(lines[i].c_str(), "  %llu%%完了 %d日%d時間%d分%d秒経過 *%llu...", &percent,
+                         &d, &h, &m, &s, &multiplier),
+                  6)
             << lines[i];
         EXPECT_EQ(percent, multiplier * 100 / 1000000) << lines[i];
         EXPECT_GT(multiplier, lastMultiplier);

@@ -94,9 +94,7 @@ void UiDriver::Type(HWND window, const char* digits) {
     for (const char* p = digits; *p; ++p) Key(window, static_cast<WPARAM>(*p));
 }
 
-void UiDriver::Click(HWND button) {
-    PostMessageA(button, BM_CLICK, 0, 0);
-}
+void UiDriver::Click(HWND button) { PostMessageA(button, BM_CLICK, 0, 0); }
 
 HWND UiDriver::WaitForWindow(const std::function<bool(HWND)>& match, DWORD timeoutMs) {
     DWORD start = GetTickCount();
