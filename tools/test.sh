@@ -40,6 +40,9 @@ qrnl_prepare_prefix
 # One persistent server for the whole run: each test process then starts in
 # a fraction of a second instead of seconds.
 setsid wineserver -p </dev/null >/dev/null 2>&1 &
+# Start Wine's own services now, away from CTest: started by the first test
+# they would inherit its output pipe and CTest would wait on it until timeout.
+wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 # A 1 MiB disk as drive Q: for the job's full-disk test, where mounting is
 # permitted (the test skips itself otherwise).
 full_disk="$build/full-disk"
