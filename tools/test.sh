@@ -42,6 +42,7 @@ qrnl_prepare_prefix
 setsid wineserver -p </dev/null >/dev/null 2>&1 &
 # Start Wine's own services now, away from CTest: started by the first test
 # they would inherit its output pipe and CTest would wait on it until timeout.
+sleep 1  # the persistent server first, or the client would start a passing one
 wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 # A 1 MiB disk as drive Q: for the job's full-disk test, where mounting is
 # permitted (the test skips itself otherwise).
