@@ -77,8 +77,7 @@ void ProbeCpuWith(CpuFeatures* record, const CpuInstructions& cpu) {
     record->hasSse2 = Bit(Register(cpu, 1, kEdx), 26);
     record->hasSse3 = Bit(Register(cpu, 1, kEcx), 0);
     record->hasHtt = Bit(Register(cpu, 1, kEdx), 28);
-    record->logicalCount =
-        record->hasHtt ? static_cast<uint8_t>(Register(cpu, 1, kEbx) >> 16) : 0;
+    record->logicalCount = record->hasHtt ? static_cast<uint8_t>(Register(cpu, 1, kEbx) >> 16) : 0;
     record->hasMonitor = Bit(Register(cpu, 1, kEcx), 3);
 
     if (record->hasMonitor) {

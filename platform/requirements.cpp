@@ -22,7 +22,9 @@ int IsWindowsNT() { return SystemVersion().dwPlatformId == VER_PLATFORM_WIN32_NT
 
 int IsVersion4OrLater() { return SystemVersion().dwMajorVersion >= 4 ? 1 : 0; }
 
-StartupProbes SystemStartupProbes() { return StartupProbes{IsVersion4OrLater, DetectHost, ProbeCpu}; }
+StartupProbes SystemStartupProbes() {
+    return StartupProbes{IsVersion4OrLater, DetectHost, ProbeCpu};
+}
 
 unsigned StartupRefusal(const StartupProbes& probes) {
     if (probes.isVersion4OrLater() == 0) return IDS_NEED_WINDOWS;

@@ -104,15 +104,15 @@ uint64_t WholePages(uint64_t size, uint64_t pageSize) {
 size_t Cp932Fit(const char* text, size_t maxBytes) {
     size_t i = 0;
     while (text[i] != '\0') {
-        size_t width = (IsLeadByte(static_cast<unsigned char>(text[i])) && text[i + 1] != '\0') ? 2 : 1;
+        size_t width =
+            (IsLeadByte(static_cast<unsigned char>(text[i])) && text[i + 1] != '\0') ? 2 : 1;
         if (i + width > maxBytes) break;
         i += width;
     }
     return i;
 }
 
-size_t RotateLogText(char* buffer, size_t capacity, size_t length, const char* text,
-                     int maxLines) {
+size_t RotateLogText(char* buffer, size_t capacity, size_t length, const char* text, int maxLines) {
     if (capacity == 0) return 0;
     const size_t limit = capacity - 1;  // room for the NUL
     length = std::min(length, limit);
@@ -174,10 +174,10 @@ int LogView::Create(HINSTANCE instance, HWND parent, int x, int y, int width, in
         richEditModule = LoadLibraryA("Riched32.dll");
         if (!richEditModule) EndProcess();
     }
-    logWindow = CreateWindowExA(WS_EX_CLIENTEDGE | WS_EX_WINDOWEDGE,
-                                version2 ? "RichEdit20A" : "RichEdit", nullptr, kLogStyle, x, y,
-                                width, height, parent, reinterpret_cast<HMENU>(IDC_LOGVIEW),
-                                instance, nullptr);
+    logWindow =
+        CreateWindowExA(WS_EX_CLIENTEDGE | WS_EX_WINDOWEDGE, version2 ? "RichEdit20A" : "RichEdit",
+                        nullptr, kLogStyle, x, y, width, height, parent,
+                        reinterpret_cast<HMENU>(IDC_LOGVIEW), instance, nullptr);
     if (!logWindow) EndProcess();
 
     CHARFORMATA face = {};
@@ -233,10 +233,9 @@ void LogView::AppendLine(const char* text) {
         SendMessageA(logWindow, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(streamBuffer));
         paneBytes.store(static_cast<int64_t>(n), std::memory_order_relaxed);
         lineCount.store(1, std::memory_order_relaxed);
-    } else if (count < limitLines &&
-               paneBytes.load(std::memory_order_relaxed) + 2 +
-                       static_cast<int64_t>(Cp932Fit(text, limit)) <=
-                   static_cast<int64_t>(limit)) {
+    } else if (count < limitLines && paneBytes.load(std::memory_order_relaxed) + 2 +
+                                             static_cast<int64_t>(Cp932Fit(text, limit)) <=
+                                         static_cast<int64_t>(limit)) {
         size_t n = Cp932Fit(text, limit - 2);
         streamBuffer[0] = '\r';
         streamBuffer[1] = '\n';
@@ -265,8 +264,8 @@ void LogView::AppendLine(const char* text) {
         } else {
             length = std::strlen(streamBuffer);
         }
-        length = RotateLogText(streamBuffer, static_cast<size_t>(bufferSize), length, text,
-                               maxLines);
+        length =
+            RotateLogText(streamBuffer, static_cast<size_t>(bufferSize), length, text, maxLines);
         streamPos = 0;
         EDITSTREAM in = {};
         in.dwCookie = static_cast<DWORD_PTR>(length);

@@ -66,5 +66,4 @@ size_t Cp932Fit(const char* text, size_t maxBytes);
 // no line is left). The result and its NUL stay within capacity bytes; a
 // line longer than the buffer is cut on a character boundary. Returns the
 // new length.
-size_t RotateLogText(char* buffer, size_t capacity, size_t length, const char* text,
-                     int maxLines);
+size_t RotateLogText(char* buffer, size_t capacity, size_t length, const char* text, int maxLines);

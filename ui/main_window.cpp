@@ -222,9 +222,9 @@ void CreateMainWindow(HINSTANCE instance, int showCommand) {
 
     char title[64] = "";
     LoadStringA(instance, IDS_TITLE, title, sizeof(title));
-    HWND window = CreateWindowExA(0, kClassName, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
-                                  instance, nullptr);
+    HWND window =
+        CreateWindowExA(0, kClassName, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                        CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
     if (!window) EndProcess();
     mainWindowHandle = window;
     ShowWindow(window, showCommand);

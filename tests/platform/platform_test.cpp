@@ -149,8 +149,8 @@ CpuFeatures Probe() {
 TEST(CpuProbeTest, ReadsEveryFieldFromItsBits) {
     // family 6 with processor type 2 above it, model 0xA, stepping 7;
     // FPU, TSC, CMOV, MMX, SSE, SSE2, HTT; SSE3; 8 logical processors.
-    const uint32_t edx = (1u << 0) | (1u << 4) | (1u << 15) | (1u << 23) | (1u << 25) |
-                         (1u << 26) | (1u << 28);
+    const uint32_t edx =
+        (1u << 0) | (1u << 4) | (1u << 15) | (1u << 23) | (1u << 25) | (1u << 26) | (1u << 28);
     cpu = Pentium(0x000026A7, 0x00080000 | 0x1234, 0x1, edx);
     CpuFeatures r = Probe();
     EXPECT_EQ(r.cpuidPresent, 1);
@@ -177,9 +177,9 @@ TEST(CpuProbeTest, ReadsEveryFieldFromItsBits) {
     EXPECT_EQ(r.familyByte, 5);
     EXPECT_EQ(r.model, 4);
     EXPECT_EQ(r.stepping, 3);
-    EXPECT_EQ(r.hasFpu + r.hasTsc + r.hasCmov + r.hasMmx + r.hasSse + r.hasSse2 + r.hasSse3 +
-                  r.hasHtt,
-              0);
+    EXPECT_EQ(
+        r.hasFpu + r.hasTsc + r.hasCmov + r.hasMmx + r.hasSse + r.hasSse2 + r.hasSse3 + r.hasHtt,
+        0);
     EXPECT_EQ(r.logicalCount, 0);
 }
 

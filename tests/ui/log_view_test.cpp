@@ -30,7 +30,9 @@ TEST(LogBufferTest, PagesAndSpacing) {
 }
 
 TEST(LogBufferTest, Cp932FitKeepsCharactersWhole) {
-    const char text[] = "a\x95\x5C" "b";  // a 表 b
+    const char text[] =
+        "a\x95\x5C"
+        "b";  // a 表 b
     EXPECT_EQ(Cp932Fit(text, 100), 4u);
     EXPECT_EQ(Cp932Fit(text, 3), 3u);
     EXPECT_EQ(Cp932Fit(text, 2), 1u);  // not half of 表
@@ -50,7 +52,7 @@ std::string Rotate(std::string mirror, const char* text, int maxLines, size_t ca
 
 TEST(LogBufferTest, RotationDropsTheOldestLine) {
     EXPECT_EQ(Rotate("1\r\n2\r\n3", "4", 3), "2\r\n3\r\n4");
-    EXPECT_EQ(Rotate("1\r\n\r\n3", "4", 3), "\r\n3\r\n4");     // an empty line is a line
+    EXPECT_EQ(Rotate("1\r\n\r\n3", "4", 3), "\r\n3\r\n4");  // an empty line is a line
     EXPECT_EQ(Rotate("1\r\n2\r\n", "4", 3), "2\r\n\r\n4");
     EXPECT_EQ(Rotate("1\r\n2", "%s%n", 2), "2\r\n%s%n");
 }
@@ -66,8 +68,7 @@ TEST(LogBufferTest, RotationWithoutLineBreakStaysInBounds) {
 TEST(LogBufferTest, RotationKeepsEverythingInsideTheBuffer) {
     // The new line does not fit behind the mirrored text: older lines go too.
     EXPECT_EQ(Rotate("aaaaa\r\nbbbbb\r\ncc", "dddddddddd", 300, 20), "cc\r\ndddddddddd");
-    EXPECT_EQ(Rotate("aaaaa\r\nbbbbb\r\ncc", "dddddddddd", 300, 28),
-              "bbbbb\r\ncc\r\ndddddddddd");
+    EXPECT_EQ(Rotate("aaaaa\r\nbbbbb\r\ncc", "dddddddddd", 300, 28), "bbbbb\r\ncc\r\ndddddddddd");
     // A line longer than the whole buffer is cut to fit, on a character.
     std::string longLine(100, 'x');
     EXPECT_EQ(Rotate("1\r\n2", longLine.c_str(), 300, 32), std::string(31, 'x'));
@@ -111,8 +112,8 @@ protected:
         windowClass.hInstance = GetModuleHandleA(nullptr);
         windowClass.lpszClassName = "QrnlLogTestParent";
         RegisterClassA(&windowClass);
-        parent = CreateWindowExA(0, "QrnlLogTestParent", "log test", WS_OVERLAPPEDWINDOW, 0, 0,
-                                 640, 480, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+        parent = CreateWindowExA(0, "QrnlLogTestParent", "log test", WS_OVERLAPPEDWINDOW, 0, 0, 640,
+                                 480, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
         ASSERT_NE(parent, nullptr);
         ASSERT_EQ(logView.Create(GetModuleHandleA(nullptr), parent, 0, 0, 600, 400, 0x20000, 300),
                   0);
@@ -130,7 +131,8 @@ protected:
             std::vector<char> text(static_cast<size_t>(length) * 2 + 16, '\0');
             TEXTRANGEA range = {{static_cast<LONG>(first), static_cast<LONG>(first + length)},
                                 text.data()};
-            LRESULT n = SendMessageA(logWindow, EM_GETTEXTRANGE, 0, reinterpret_cast<LPARAM>(&range));
+            LRESULT n =
+                SendMessageA(logWindow, EM_GETTEXTRANGE, 0, reinterpret_cast<LPARAM>(&range));
             std::string line(text.data(), static_cast<size_t>(n));
             while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
             lines.push_back(line);
@@ -224,8 +226,8 @@ TEST_F(LogViewTest, UserCannotEditOrSelectButCanScroll) {
     const std::vector<std::string> before = Lines();
 
     // Keys and button presses aimed at the pane, as the input queue brings them.
-    const UINT presses[] = {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_RBUTTONDOWN,
-                            WM_RBUTTONUP, WM_MBUTTONDOWN};
+    const UINT presses[] = {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK,
+                            WM_RBUTTONDOWN, WM_RBUTTONUP, WM_MBUTTONDOWN};
     for (UINT message : presses) PostMessageA(logWindow, message, MK_LBUTTON, MAKELPARAM(40, 8));
     PostMessageA(logWindow, WM_KEYDOWN, VK_DELETE, 0x00530001);
     PostMessageA(logWindow, WM_KEYDOWN, 'A', 0x001E0001);

@@ -122,7 +122,7 @@ TEST_F(MainWindowTest, TooltipsAnswerTheThreeButtonsOnly) {
         EXPECT_EQ(info.lpszText, MAKEINTRESOURCEA(IDS_TIP_FACTORIAL + (id - IDM_FACTORIAL)));
         EXPECT_EQ(info.hinst, Instance());
     }
-    EXPECT_EQ(LoadString(IDS_TIP_FACTORIAL), "\x8A\x4B\x8F\xE6");  // 階乗
+    EXPECT_EQ(LoadString(IDS_TIP_FACTORIAL), "\x8A\x4B\x8F\xE6");             // 階乗
     EXPECT_EQ(LoadString(IDS_TIP_STOP), "\x8C\x76\x8E\x5A\x92\x86\x8E\x7E");  // 計算中止
     for (UINT_PTR id : {UINT_PTR{99}, UINT_PTR{IDM_JOBEND}, UINT_PTR{IDM_ABOUT}}) {
         NMTTDISPINFOA info = TipRequest(TTN_NEEDTEXTA, id);
@@ -171,7 +171,8 @@ TEST_F(MainWindowTest, RestoringPutsTheTitleBack) {
     SendMessageA(mainWindowHandle, WM_SIZE, SIZE_RESTORED, MAKELPARAM(client.right, client.bottom));
     EXPECT_EQ(WindowText(mainWindowHandle), "Quarnel for Win64");
     SetWindowTextA(mainWindowHandle, "43%");
-    SendMessageA(mainWindowHandle, WM_SIZE, SIZE_MAXIMIZED, MAKELPARAM(client.right, client.bottom));
+    SendMessageA(mainWindowHandle, WM_SIZE, SIZE_MAXIMIZED,
+                 MAKELPARAM(client.right, client.bottom));
     EXPECT_EQ(WindowText(mainWindowHandle), "Quarnel for Win64");
 }
 

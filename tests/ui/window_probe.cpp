@@ -72,7 +72,8 @@ int CheckPanes(HWND main) {
     RECT t = RectIn(main, tools), l = RectIn(main, log), s = RectIn(main, status);
     std::printf("toolbar %ld..%ld, log %ld..%ld, status %ld..%ld, client %ld\n", t.top, t.bottom,
                 l.top, l.bottom, s.top, s.bottom, client.bottom);
-    Check(t.top <= 2 && l.top >= t.bottom - 2 && l.bottom <= s.top + 2 && s.bottom >= client.bottom - 2,
+    Check(t.top <= 2 && l.top >= t.bottom - 2 && l.bottom <= s.top + 2 &&
+              s.bottom >= client.bottom - 2,
           "toolbar, log and status bar stacked");
     RECT screen;
     GetWindowRect(main, &screen);
