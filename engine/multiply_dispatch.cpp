@@ -72,21 +72,30 @@ int ResolveAndMultiply(uint64_t* limbs, uint64_t count, uint64_t a, uint64_t* ca
 
 const char* MultiplyVariantName(int variant) {
     switch (variant) {
-        case kMultiplyPlain: return "plain";
-        case kMultiplyScalar: return "scalar";
-        case kMultiplyAvx2: return "avx2";
-        case kMultiplyAvx512: return "avx512";
-        default: return "unknown";
+        case kMultiplyPlain:
+            return "plain";
+        case kMultiplyScalar:
+            return "scalar";
+        case kMultiplyAvx2:
+            return "avx2";
+        case kMultiplyAvx512:
+            return "avx512";
+        default:
+            return "unknown";
     }
 }
 
 bool MultiplyVariantSupported(int variant) {
     switch (variant) {
         case kMultiplyPlain:
-        case kMultiplyScalar: return true;
-        case kMultiplyAvx2: return Features().avx2;
-        case kMultiplyAvx512: return Features().avx512;
-        default: return false;
+        case kMultiplyScalar:
+            return true;
+        case kMultiplyAvx2:
+            return Features().avx2;
+        case kMultiplyAvx512:
+            return Features().avx512;
+        default:
+            return false;
     }
 }
 
@@ -103,11 +112,16 @@ int ActiveMultiplyVariant() {
 
 MultiplyRowFn MultiplyRowOf(int variant) {
     switch (variant) {
-        case kMultiplyPlain: return MultiplyRowPlain;
-        case kMultiplyScalar: return MultiplyRowScalar;
-        case kMultiplyAvx2: return MultiplyRowAvx2;
-        case kMultiplyAvx512: return MultiplyRowAvx512;
-        default: return nullptr;
+        case kMultiplyPlain:
+            return MultiplyRowPlain;
+        case kMultiplyScalar:
+            return MultiplyRowScalar;
+        case kMultiplyAvx2:
+            return MultiplyRowAvx2;
+        case kMultiplyAvx512:
+            return MultiplyRowAvx512;
+        default:
+            return nullptr;
     }
 }
 

@@ -39,10 +39,10 @@ inline __m256i EstimateQuotients(const Constants& k, __m256i x, __m256i* remaind
     // x * a - q * 10^18 modulo 2^64 from 32-bit products:
     // xLow * a + ((xHigh * a - q * baseHigh) << 32) - q * baseLow.
     const __m256i xHigh = _mm256_srli_epi64(x, 32);
-    const __m256i upper = _mm256_sub_epi64(_mm256_mul_epu32(xHigh, k.multiplier),
-                                           _mm256_mul_epu32(q, k.baseHigh));
-    const __m256i lower = _mm256_sub_epi64(_mm256_mul_epu32(x, k.multiplier),
-                                           _mm256_mul_epu32(q, k.baseLow));
+    const __m256i upper =
+        _mm256_sub_epi64(_mm256_mul_epu32(xHigh, k.multiplier), _mm256_mul_epu32(q, k.baseHigh));
+    const __m256i lower =
+        _mm256_sub_epi64(_mm256_mul_epu32(x, k.multiplier), _mm256_mul_epu32(q, k.baseLow));
     *remainder = _mm256_add_epi64(lower, _mm256_slli_epi64(upper, 32));
     return q;
 }
@@ -56,7 +56,8 @@ inline __m256i ShiftedQuotients(__m256i rotated, __m256i previousRotated) {
 // Any lane at 10^18 or above. Sums stay below 2^62, so the signed compare
 // is safe.
 inline bool AnyAtBase(const Constants& k, __m256i s) {
-    return !_mm256_testz_si256(_mm256_cmpgt_epi64(s, k.baseLess1), _mm256_cmpgt_epi64(s, k.baseLess1));
+    return !_mm256_testz_si256(_mm256_cmpgt_epi64(s, k.baseLess1),
+                               _mm256_cmpgt_epi64(s, k.baseLess1));
 }
 
 }  // namespace
@@ -98,9 +99,11 @@ int MultiplyRowAvx2(uint64_t* limbs, uint64_t count, uint64_t a, uint64_t* carry
             const __m256i s1 = _mm256_add_epi64(r1, ShiftedQuotients(rot1, rot0));
             const __m256i s2 = _mm256_add_epi64(r2, ShiftedQuotients(rot2, rot1));
             const __m256i s3 = _mm256_add_epi64(r3, ShiftedQuotients(rot3, rot2));
-            const __m256i big = _mm256_or_si256(
-                _mm256_or_si256(_mm256_cmpgt_epi64(s0, k.baseLess1), _mm256_cmpgt_epi64(s1, k.baseLess1)),
-                _mm256_or_si256(_mm256_cmpgt_epi64(s2, k.baseLess1), _mm256_cmpgt_epi64(s3, k.baseLess1)));
+            const __m256i big =
+                _mm256_or_si256(_mm256_or_si256(_mm256_cmpgt_epi64(s0, k.baseLess1),
+                                                _mm256_cmpgt_epi64(s1, k.baseLess1)),
+                                _mm256_or_si256(_mm256_cmpgt_epi64(s2, k.baseLess1),
+                                                _mm256_cmpgt_epi64(s3, k.baseLess1)));
             if (__builtin_expect(_mm256_testz_si256(big, big), 1)) {
                 __m256i* w = reinterpret_cast<__m256i*>(p);
                 _mm256_store_si256(w, s0);
@@ -109,21 +112,24 @@ int MultiplyRowAvx2(uint64_t* limbs, uint64_t count, uint64_t a, uint64_t* carry
                 _mm256_store_si256(w + 3, s3);
                 previousRotated = rot3;
             } else {
-                uint64_t roundCarry = static_cast<uint64_t>(_mm256_extract_epi64(previousRotated, 0));
+                uint64_t roundCarry =
+                    static_cast<uint64_t>(_mm256_extract_epi64(previousRotated, 0));
                 MultiplyRunScalar(p, 16, a, &roundCarry);
                 previousRotated = _mm256_set1_epi64x(static_cast<int64_t>(roundCarry));
             }
         }
         for (; n >= 4; n -= 4, p += 4) {
             __m256i r;
-            const __m256i q = EstimateQuotients(k, _mm256_load_si256(reinterpret_cast<const __m256i*>(p)), &r);
+            const __m256i q =
+                EstimateQuotients(k, _mm256_load_si256(reinterpret_cast<const __m256i*>(p)), &r);
             const __m256i rot = _mm256_permute4x64_epi64(q, 0x93);
             const __m256i s = _mm256_add_epi64(r, ShiftedQuotients(rot, previousRotated));
             if (!AnyAtBase(k, s)) {
                 _mm256_store_si256(reinterpret_cast<__m256i*>(p), s);
                 previousRotated = rot;
             } else {
-                uint64_t roundCarry = static_cast<uint64_t>(_mm256_extract_epi64(previousRotated, 0));
+                uint64_t roundCarry =
+                    static_cast<uint64_t>(_mm256_extract_epi64(previousRotated, 0));
                 MultiplyRunScalar(p, 4, a, &roundCarry);
                 previousRotated = _mm256_set1_epi64x(static_cast<int64_t>(roundCarry));
             }

@@ -28,7 +28,8 @@ struct Constants {
 // when q' = q; a short estimate shows as a remainder of 10^18 or more.
 inline __m512i EstimateQuotients(const Constants& k, __m512i x, __m512i* remainder) {
     const __m512i q = _mm512_cvttpd_epi64(_mm512_mul_pd(_mm512_cvtepi64_pd(x), k.scale));
-    *remainder = _mm512_sub_epi64(_mm512_mullo_epi64(x, k.multiplier), _mm512_mullo_epi64(q, k.base));
+    *remainder =
+        _mm512_sub_epi64(_mm512_mullo_epi64(x, k.multiplier), _mm512_mullo_epi64(q, k.base));
     return q;
 }
 

@@ -59,7 +59,8 @@ public:
         ASSERT_EQ(reached_, n);
         const std::vector<uint64_t> expected = LimbsOfDecimal(DecimalOf(product_));
         ASSERT_EQ(limbs.size(), expected.size()) << n << "!";
-        for (size_t i = 0; i < limbs.size(); ++i) ASSERT_EQ(limbs[i], expected[i]) << n << "! limb " << i;
+        for (size_t i = 0; i < limbs.size(); ++i)
+            ASSERT_EQ(limbs[i], expected[i]) << n << "! limb " << i;
     }
 
 private:

@@ -77,11 +77,10 @@ void ExpectSameRow(int variant, const std::vector<uint64_t>& input, size_t offse
     std::copy(input.begin(), input.end(), actual.At(offset));
     uint64_t expectedCarry = ~0ULL, actualCarry = ~0ULL;
     const int expectedCode = MultiplyRowPlain(expected.At(offset), input.size(), a, &expectedCarry);
-    const int actualCode =
-        MultiplyRowOf(variant)(actual.At(offset), input.size(), a, &actualCarry);
-    const std::string where = std::string(MultiplyVariantName(variant)) + " " + what + " a=" +
-                              std::to_string(a) + " length=" + std::to_string(input.size()) +
-                              " offset=" + std::to_string(offset);
+    const int actualCode = MultiplyRowOf(variant)(actual.At(offset), input.size(), a, &actualCarry);
+    const std::string where =
+        std::string(MultiplyVariantName(variant)) + " " + what + " a=" + std::to_string(a) +
+        " length=" + std::to_string(input.size()) + " offset=" + std::to_string(offset);
     ASSERT_EQ(actualCode, expectedCode) << where;
     ASSERT_EQ(actualCarry, expectedCarry) << where;
     for (size_t i = 0; i < input.size(); ++i)
@@ -212,7 +211,8 @@ TEST(MultiplyRowKernels, TheRippleLeavesZerosAndOneCarryBehind) {
             ASSERT_EQ(MultiplyRowOf(variant)(limbs, 22, 3, &carry), kAccOk);
             EXPECT_EQ(limbs[0], 1u) << MultiplyVariantName(variant);
             EXPECT_EQ(limbs[1], 1u) << MultiplyVariantName(variant);
-            for (int i = 2; i <= 21; ++i) EXPECT_EQ(limbs[i], 0u) << MultiplyVariantName(variant) << i;
+            for (int i = 2; i <= 21; ++i)
+                EXPECT_EQ(limbs[i], 0u) << MultiplyVariantName(variant) << i;
             EXPECT_EQ(carry, 1u) << MultiplyVariantName(variant);
         }
     }

@@ -42,8 +42,8 @@ public:
         const uint64_t tsc = __rdtsc();
         const std::clock_t cpu = std::clock();
         const auto now = std::chrono::steady_clock::now();
-        return {std::chrono::duration<double>(now - start_).count(), static_cast<double>(tsc - tsc_),
-                static_cast<double>(cpu - cpu_) / CLOCKS_PER_SEC};
+        return {std::chrono::duration<double>(now - start_).count(),
+                static_cast<double>(tsc - tsc_), static_cast<double>(cpu - cpu_) / CLOCKS_PER_SEC};
     }
 
 private:
@@ -142,8 +142,8 @@ std::vector<std::string> SplitList(const char* text) {
 
 // Ratios use processor time where the platform has it, so that other work
 // on a shared machine does not tilt them.
-void PrintRow(const char* name, unsigned n, const Timing& t, uint64_t steps,
-              const Timing& gmp, const char* note) {
+void PrintRow(const char* name, unsigned n, const Timing& t, uint64_t steps, const Timing& gmp,
+              const char* note) {
     std::printf("%8u  %-12s %9.3f %9.3f %9.3f %9.3f", n, name, t.seconds, t.cpuSeconds,
                 t.seconds * 1e9 / steps, t.ticks / steps);
     if (gmp.cpuSeconds > 0)
@@ -181,8 +181,10 @@ int main(int argc, char** argv) {
         } else if (std::strcmp(argv[i], "--no-gmp") == 0) {
             gmp = false;
         } else {
-            std::fprintf(stderr, "usage: %s [--n=N,...] [--variants=name,...] [--plain-limit=N] [--no-gmp]\n",
-                         argv[0]);
+            std::fprintf(
+                stderr,
+                "usage: %s [--n=N,...] [--variants=name,...] [--plain-limit=N] [--no-gmp]\n",
+                argv[0]);
             return 2;
         }
     }
@@ -192,9 +194,11 @@ int main(int argc, char** argv) {
     gmp = false;
 #endif
 
-    std::printf("row kernel chosen for this processor: %s\n", MultiplyVariantName(BestMultiplyVariant()));
-    std::printf("ns and ticks are per limb step (limbs multiplied after the zero-limb skip);\n"
-                "ticks are rdtsc counts, the processor's constant-rate time stamp.\n\n");
+    std::printf("row kernel chosen for this processor: %s\n",
+                MultiplyVariantName(BestMultiplyVariant()));
+    std::printf(
+        "ns and ticks are per limb step (limbs multiplied after the zero-limb skip);\n"
+        "ticks are rdtsc counts, the processor's constant-rate time stamp.\n\n");
     std::printf("%8s  %-12s %9s %9s %9s %9s %8s %8s\n", "N", "loop", "wall s", "cpu s", "ns/step",
                 "ticks/step", "GMP=1", "cpu GMP=1");
     int status = 0;
@@ -237,7 +241,8 @@ int main(int argc, char** argv) {
             if (!haveReference) {
                 referenceHash = r.hash;
                 haveReference = true;
-                if (gmp) note = r.digits == gmpDigits ? "digits equal GMP's" : "DIGITS DIFFER FROM GMP";
+                if (gmp)
+                    note = r.digits == gmpDigits ? "digits equal GMP's" : "DIGITS DIFFER FROM GMP";
                 if (gmp && r.digits != gmpDigits) status = 1;
             } else if (r.hash != referenceHash) {
                 note = "RESULT DIFFERS";
