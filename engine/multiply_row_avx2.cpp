@@ -1,4 +1,4 @@
-// AVX2 + FMA kernel: sixteen limbs a round in four vectors, for processors
+// AVX2 + FMA kernel: eight limbs a round in two vectors, for processors
 // without AVX-512. The same scheme as the AVX-512 kernel (estimate, shifted
 // quotients, scalar redo of the rare round with a sum at 10^18), with what
 // AVX2 lacks built from 32-bit products (64-bit low products) and exponent
@@ -84,37 +84,26 @@ int MultiplyRowAvx2(uint64_t* limbs, uint64_t count, uint64_t a, uint64_t* carry
                              _mm256_set1_pd(scale)};
         // Lane 0 holds the carry into the next limb.
         __m256i previousRotated = _mm256_set1_epi64x(static_cast<int64_t>(c));
-        for (; n >= 16; n -= 16, p += 16) {
+        for (; n >= 8; n -= 8, p += 8) {
             const __m256i* v = reinterpret_cast<const __m256i*>(p);
-            __m256i r0, r1, r2, r3;
+            __m256i r0, r1;
             const __m256i q0 = EstimateQuotients(k, _mm256_load_si256(v), &r0);
             const __m256i q1 = EstimateQuotients(k, _mm256_load_si256(v + 1), &r1);
-            const __m256i q2 = EstimateQuotients(k, _mm256_load_si256(v + 2), &r2);
-            const __m256i q3 = EstimateQuotients(k, _mm256_load_si256(v + 3), &r3);
             const __m256i rot0 = _mm256_permute4x64_epi64(q0, 0x93);
             const __m256i rot1 = _mm256_permute4x64_epi64(q1, 0x93);
-            const __m256i rot2 = _mm256_permute4x64_epi64(q2, 0x93);
-            const __m256i rot3 = _mm256_permute4x64_epi64(q3, 0x93);
             const __m256i s0 = _mm256_add_epi64(r0, ShiftedQuotients(rot0, previousRotated));
             const __m256i s1 = _mm256_add_epi64(r1, ShiftedQuotients(rot1, rot0));
-            const __m256i s2 = _mm256_add_epi64(r2, ShiftedQuotients(rot2, rot1));
-            const __m256i s3 = _mm256_add_epi64(r3, ShiftedQuotients(rot3, rot2));
-            const __m256i big =
-                _mm256_or_si256(_mm256_or_si256(_mm256_cmpgt_epi64(s0, k.baseLess1),
-                                                _mm256_cmpgt_epi64(s1, k.baseLess1)),
-                                _mm256_or_si256(_mm256_cmpgt_epi64(s2, k.baseLess1),
-                                                _mm256_cmpgt_epi64(s3, k.baseLess1)));
+            const __m256i big = _mm256_or_si256(_mm256_cmpgt_epi64(s0, k.baseLess1),
+                                                _mm256_cmpgt_epi64(s1, k.baseLess1));
             if (__builtin_expect(_mm256_testz_si256(big, big), 1)) {
                 __m256i* w = reinterpret_cast<__m256i*>(p);
                 _mm256_store_si256(w, s0);
                 _mm256_store_si256(w + 1, s1);
-                _mm256_store_si256(w + 2, s2);
-                _mm256_store_si256(w + 3, s3);
-                previousRotated = rot3;
+                previousRotated = rot1;
             } else {
                 uint64_t roundCarry =
                     static_cast<uint64_t>(_mm256_extract_epi64(previousRotated, 0));
-                MultiplyRunScalar(p, 16, a, &roundCarry);
+                MultiplyRunScalar(p, 8, a, &roundCarry);
                 previousRotated = _mm256_set1_epi64x(static_cast<int64_t>(roundCarry));
             }
         }
