@@ -75,7 +75,7 @@ size_t LineCount() { return logView.lineCount.load() == 0 ? 0 : LogLines().size(
 
 std::string StatusText() {
     char text[512] = "";
-    // Part 0 is the simple-mode text (some bars refuse SB_SIMPLEID for reading).
+    // The simple-mode text reads as pane 0 (some bars refuse SB_SIMPLEID for reading).
     SendMessageA(statusBar.window, SB_GETTEXTA, 0, reinterpret_cast<LPARAM>(text));
     return text;
 }
