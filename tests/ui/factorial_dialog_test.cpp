@@ -352,6 +352,18 @@ TEST(FactorialDialog, TextPutIntoTheFieldFromOutsideNeverStartsAboveOneMillion) 
             ExpectWarning(d, IDS_RANGE_WARNING);
             EXPECT_TRUE(IsWindow(dialog)) << text;
         }
+        // Alt with a numpad code types a character without any digit key.
+        ClearField(d, field);
+        d.Type(field, "100000");
+        PostMessageA(field, WM_CHAR, '9', 1);
+        d.Sync(dialog);
+        EXPECT_EQ(WindowText(field), "1000009");
+        EXPECT_FALSE(Enabled(dialog, IDC_START));
+        PostMessageA(dialog, WM_COMMAND, IDC_START, 0);
+        d.Sync(dialog);
+        ExpectWarning(d, IDS_RANGE_WARNING);
+        EXPECT_TRUE(IsWindow(dialog));
+
         SendMessageA(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("999"));
         d.Sync(dialog);
         EXPECT_TRUE(Enabled(dialog, IDC_START));
