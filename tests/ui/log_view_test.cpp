@@ -171,7 +171,12 @@ TEST_F(LogViewTest, RollsAfterThreeHundredLines) {
     SetWindowTextA(logWindow, "");
     logView.lineCount = 0;
     logView.paneBytes = 0;
-    for (int i = 1; i <= 300; ++i) logView.AppendLine(("line " + std::to_string(i)).c_str());
+    // Line 150 is Japanese: the one stream-out then carries double-byte text,
+    // whose byte count is not the control's character count.
+    const std::string kanji = "line 150 \x8C\x76\x8E\x5A\x92\x86";  // 計算中
+    for (int i = 1; i <= 300; ++i) {
+        logView.AppendLine(i == 150 ? kanji.c_str() : ("line " + std::to_string(i)).c_str());
+    }
     std::vector<std::string> lines = Lines();
     ASSERT_EQ(lines.size(), 300u);
     EXPECT_EQ(lines.front(), "line 1");
@@ -183,6 +188,7 @@ TEST_F(LogViewTest, RollsAfterThreeHundredLines) {
     ASSERT_EQ(lines.size(), 300u);
     EXPECT_EQ(lines.front(), "line 2");
     EXPECT_EQ(lines.back(), "line 301");
+    EXPECT_EQ(lines[148], kanji);
     EXPECT_EQ(logView.lineCount.load(), 301);
 
     logView.AppendLine("line 302");
