@@ -8,10 +8,11 @@
 
 #include "resources/resource_ids.h"
 
-LogView* theLogView;  // the stream callbacks' way to the buffer
 HWND logWindow;
 
 namespace {
+
+LogView* theLogView;  // the stream callbacks' way to the buffer
 
 HHOOK messageHook;
 HHOOK callWndHook;
