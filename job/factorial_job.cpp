@@ -4,7 +4,7 @@
 #include "engine/decimal_accumulator.h"
 #include "engine/limb_groups.h"
 #include "engine/size_estimates.h"
-#include "job/guarded_region.h"
+#include "platform/guarded_region.h"
 #include "job/job_test_seams.h"
 #include "job/result_file.h"
 #include "job/stopwatch.h"

@@ -2,7 +2,7 @@
 
 #include <cpuid.h>
 
-#include "platform/probe_guard.h"
+#include "platform/guarded_region.h"
 #include "platform/requirements.h"
 
 namespace {
@@ -49,7 +49,7 @@ void ProbeCpuWith(CpuFeatures* record, const CpuInstructions& cpu) {
     if (pinned) savedMask = SetThreadAffinityMask(GetCurrentThread(), 1);
 
     scratch.instructions = &cpu;
-    if (RunProbeGuarded(FirstCpuid, nullptr) != 0) {
+    if (RunGuarded(FirstCpuid, nullptr) != 0) {
         record->cpuidPresent = 0;
         if (pinned) SetThreadAffinityMask(GetCurrentThread(), savedMask);
         return;
@@ -82,7 +82,7 @@ void ProbeCpuWith(CpuFeatures* record, const CpuInstructions& cpu) {
 
     if (record->hasMonitor) {
         record->monitorUsable = 1;
-        if (RunProbeGuarded(ArmMonitor, nullptr) != 0) record->monitorUsable = 0;
+        if (RunGuarded(ArmMonitor, nullptr) != 0) record->monitorUsable = 0;
     } else {
         record->monitorUsable = 0;
     }

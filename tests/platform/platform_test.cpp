@@ -12,7 +12,6 @@
 
 #include "platform/cpu_probe.h"
 #include "platform/host_kind.h"
-#include "platform/probe_guard.h"
 #include "platform/requirements.h"
 
 namespace {
@@ -78,29 +77,6 @@ TEST(HostKindTest, AboutBoxStrings) {
     EXPECT_EQ(HostStringId(0), 3006u);
     EXPECT_EQ(HostStringId(7), 3006u);
     EXPECT_EQ(HostStringId(0xFFFFFFFFu), 3006u);
-}
-
-// ---- guarded regions -------------------------------------------------------
-
-void IllegalInstruction(void*) { asm volatile("ud2"); }
-void DivideByZero(void* divisor) {
-    volatile int d = *static_cast<int*>(divisor);
-    volatile int q = 7 / d;
-    (void)q;
-}
-void WriteToNull(void*) { *static_cast<volatile int*>(nullptr) = 1; }
-void RunsThrough(void* flag) { *static_cast<int*>(flag) = 42; }
-
-TEST(ProbeGuardTest, ReportsTheFaultAndCarriesOn) {
-    int zero = 0;
-    EXPECT_EQ(RunProbeGuarded(IllegalInstruction, nullptr), 0xC000001Du);
-    EXPECT_EQ(RunProbeGuarded(DivideByZero, &zero), 0xC0000094u);
-    EXPECT_EQ(RunProbeGuarded(WriteToNull, nullptr), 0xC0000005u);
-    int flag = 0;
-    EXPECT_EQ(RunProbeGuarded(RunsThrough, &flag), 0u);
-    EXPECT_EQ(flag, 42);
-    // A fault after a region has ended is not swallowed by a stale handler.
-    EXPECT_EQ(RunProbeGuarded(IllegalInstruction, nullptr), 0xC000001Du);
 }
 
 // ---- the processor probe with described processors ------------------------

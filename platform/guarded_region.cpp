@@ -1,4 +1,4 @@
-#include "job/guarded_region.h"
+#include "platform/guarded_region.h"
 
 namespace {
 
