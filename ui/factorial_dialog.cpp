@@ -4,13 +4,13 @@
 #include <imm.h>
 #include <shlobj.h>
 
-#include "ui/format_text.h"
 #include <cstddef>
 #include <cstring>
 
 #include "engine/size_estimates.h"
 #include "resources/resource_ids.h"
 #include "ui/directory_of_path.h"
+#include "ui/format_text.h"
 
 uint64_t FactorialDialog::maxNumber = 0;
 uint64_t FactorialDialog::maxInputLength = 0;

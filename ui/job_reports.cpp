@@ -1,13 +1,13 @@
 #include "ui/job_reports.h"
 
 #include <cstdint>
-#include "ui/format_text.h"
 #include <cstring>
 
 #include "job/factorial_job.h"
 #include "job/stopwatch.h"
 #include "resources/resource_ids.h"
 #include "ui/command_bar.h"
+#include "ui/format_text.h"
 #include "ui/log_view.h"
 
 HINSTANCE reportInstance;
