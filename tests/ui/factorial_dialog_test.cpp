@@ -11,7 +11,6 @@
 #include "engine/size_estimates.h"
 #include "resources/resource_ids.h"
 #include "tests/ui/ui_driver.h"
-#include "ui/format_text.h"
 
 SaveFileSettings saveFileSettings;
 FactorialDialog factorialDialog;
@@ -20,73 +19,52 @@ namespace {
 
 const UINT kCaption = 1006;
 
-std::string& ScratchFolder() {
-    static std::string folder;
-    return folder;
-}
-
-bool IsFactorialDialog(HWND window) {
-    return ClassOf(window) == "#32770" && GetDlgItem(window, IDC_NUMBER) != nullptr &&
-           GetDlgItem(window, IDC_DEST_PATH) != nullptr;
-}
-
-bool IsSaveDialog(HWND window) {
-    return ClassOf(window) == "#32770" && WindowText(window) == "保存先ファイル名を指定";
-}
+std::string scratch;  // a folder of this run's own, made by main
 
 // What the dialog shows for N in controls 110 and 112.
-std::string DigitsText(uint64_t n) {
-    char text[64];
-    FormatText(text, sizeof text, "%I64u", static_cast<uint64_t>(EstimateDigits(n)));
-    return text;
-}
-std::string MemoryText(uint64_t n) {
-    char text[64];
-    FormatText(text, sizeof text, "%I64u bytes",
-               BytesForDigits(static_cast<uint64_t>(EstimateDigits(n))));
-    return text;
+std::string DigitsText(int64_t n) { return std::to_string(EstimateDigits(n)); }
+std::string MemoryText(int64_t n) {
+    return std::to_string(BytesForDigits(static_cast<uint64_t>(EstimateDigits(n)))) + " bytes";
 }
 
 // A path of exactly `bytes` bytes in a folder that exists (the save dialog
 // insists on that); the file itself is not made.
 std::string PathOfLength(size_t bytes) {
-    std::string path = ScratchFolder() + "\\";
+    std::string path = scratch + "\\";
     const std::string suffix = ".txt";
     path.append(bytes - path.size() - suffix.size(), 'p');
     return path + suffix;
 }
 
 // One opening of the dialog, driven by `script`; returns what Show returned.
-class DialogSession {
-public:
-    INT_PTR Run(const std::function<void(UiDriver&, HWND)>& script) {
-        UiDriver driver;
-        driver.Start([&](UiDriver& d) {
-            HWND dialog = d.WaitForWindow(IsFactorialDialog);
-            if (!dialog) {
-                ADD_FAILURE() << "the factorial dialog did not appear";
-                return;
+INT_PTR RunDialog(const std::function<void(UiDriver&, HWND)>& script) {
+    UiDriver driver;
+    driver.Start([&](UiDriver& d) {
+        HWND dialog = d.WaitForWindow(IsFactorialDialog);
+        if (!dialog) {
+            ADD_FAILURE() << "the factorial dialog did not appear";
+            return;
+        }
+        d.Sync(dialog);
+        script(d, dialog);
+        // Whatever the script left behind, leave no dialog open.
+        for (int i = 0; i < 5 && IsWindow(dialog); ++i) {
+            if (HWND box = d.WaitForMessageBox(0)) d.DismissMessageBox(box);
+            if (HWND save = d.WaitForWindow(IsSaveDialog, 0)) {
+                PostMessageA(save, WM_COMMAND, IDCANCEL, 0);
+                Sleep(200);
             }
-            d.Sync(dialog);
-            script(d, dialog);
-            // Whatever the script left behind, leave no dialog open.
-            for (int i = 0; i < 5 && IsWindow(dialog); ++i) {
-                if (HWND box = d.WaitForMessageBox(0)) d.DismissMessageBox(box);
-                if (HWND save = d.WaitForWindow(IsSaveDialog, 0)) {
-                    PostMessageA(save, WM_COMMAND, IDCANCEL, 0);
-                    Sleep(200);
-                }
-                d.Click(GetDlgItem(dialog, IDC_CANCEL_BUTTON));
-                for (int j = 0; j < 50 && IsWindow(dialog); ++j) Sleep(20);
-            }
-        });
-        INT_PTR result = factorialDialog.Show(GetModuleHandleA(nullptr), nullptr);
-        driver.Join();
-        return result;
-    }
-};
+            d.Click(GetDlgItem(dialog, IDC_CANCEL_BUTTON));
+            for (int j = 0; j < 50 && IsWindow(dialog); ++j) Sleep(20);
+        }
+    });
+    INT_PTR result = factorialDialog.Show(GetModuleHandleA(nullptr), nullptr);
+    driver.Join();
+    return result;
+}
 
-// Answers the save dialog with `path`; false if it did not open.
+// Answers the save dialog with `path`, or cancels it for an empty one; false
+// if it did not open and close.
 bool ChooseInSaveDialog(UiDriver& d, HWND dialog, const std::string& path,
                         std::string* offeredName = nullptr) {
     d.Click(GetDlgItem(dialog, IDC_DEST_BROWSE));
@@ -99,24 +77,20 @@ bool ChooseInSaveDialog(UiDriver& d, HWND dialog, const std::string& path,
     }
     if (offeredName) *offeredName = WindowText(name);
     SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
-    PostMessageA(save, WM_COMMAND, IDOK, 0);
+    PostMessageA(save, WM_COMMAND, path.empty() ? IDCANCEL : IDOK, 0);
     for (int i = 0; i < 250 && IsWindow(save); ++i) Sleep(20);
     d.Sync(dialog);
     return !IsWindow(save);
 }
 
+// The warning `textId` is showing (0: none is); it is dismissed.
 void ExpectWarning(UiDriver& d, UINT textId) {
-    HWND box = d.WaitForMessageBox();
-    ASSERT_NE(box, nullptr) << "expected warning " << textId;
-    EXPECT_EQ(WindowText(box), LoadString(kCaption));
-    EXPECT_EQ(d.DismissMessageBox(box), LoadString(textId));
+    HWND box = d.WaitForMessageBox(textId ? 5000 : 0);
+    const std::string caption = box ? WindowText(box) + "|" : "";
+    const std::string seen = box ? caption + d.DismissMessageBox(box) : "";
+    EXPECT_EQ(seen, textId ? LoadString(kCaption) + "|" + LoadString(textId) : "");
 }
-
-void ExpectNoWarning(UiDriver& d) {
-    HWND box = d.WaitForMessageBox(0);
-    EXPECT_EQ(box, nullptr) << "unexpected box: " << (box ? ControlText(box, 0xFFFF) : "");
-    if (box) d.DismissMessageBox(box);
-}
+void ExpectNoWarning(UiDriver& d) { ExpectWarning(d, 0); }
 
 void SetCaret(HWND field, int start, int end) {
     SendMessageA(field, EM_SETSEL, static_cast<WPARAM>(start), static_cast<LPARAM>(end));
@@ -149,8 +123,7 @@ TEST(DigitForKey, MapsTopRowAndNumpadKeys) {
 }
 
 TEST(FactorialDialog, KeyFilterKeepsTheFieldWithinOneMillion) {
-    DialogSession session;
-    INT_PTR result = session.Run([](UiDriver& d, HWND dialog) {
+    INT_PTR result = RunDialog([](UiDriver& d, HWND dialog) {
         HWND field = GetDlgItem(dialog, IDC_NUMBER);
         d.Type(field, "100000");
         ASSERT_EQ(WindowText(field), "100000") << "typed digits do not reach the field";
@@ -209,8 +182,7 @@ TEST(FactorialDialog, KeyFilterKeepsTheFieldWithinOneMillion) {
 }
 
 TEST(FactorialDialog, EnterEscPasteAndContextMenuDoNothing) {
-    DialogSession session;
-    INT_PTR result = session.Run([](UiDriver& d, HWND dialog) {
+    INT_PTR result = RunDialog([](UiDriver& d, HWND dialog) {
         HWND field = GetDlgItem(dialog, IDC_NUMBER);
         d.Type(field, "12");
         d.Key(field, VK_RETURN);
@@ -252,8 +224,7 @@ TEST(FactorialDialog, EnterEscPasteAndContextMenuDoNothing) {
 }
 
 TEST(FactorialDialog, ButtonsFollowTheFieldAndTheDestination) {
-    DialogSession session;
-    INT_PTR result = session.Run([](UiDriver& d, HWND dialog) {
+    INT_PTR result = RunDialog([](UiDriver& d, HWND dialog) {
         HWND field = GetDlgItem(dialog, IDC_NUMBER);
         EXPECT_FALSE(Enabled(dialog, IDC_DEST_BROWSE));
         EXPECT_FALSE(Enabled(dialog, IDC_START));
@@ -268,17 +239,13 @@ TEST(FactorialDialog, ButtonsFollowTheFieldAndTheDestination) {
         EXPECT_EQ(ControlText(dialog, IDC_MEMORY_VALUE), MemoryText(25));
 
         // A cancelled save dialog leaves no destination.
-        d.Click(GetDlgItem(dialog, IDC_DEST_BROWSE));
-        HWND save = d.WaitForWindow(IsSaveDialog, 10000);
-        ASSERT_NE(save, nullptr);
-        EXPECT_EQ(ControlText(save, 0x47C), "F25.txt");
-        PostMessageA(save, WM_COMMAND, IDCANCEL, 0);
-        for (int i = 0; i < 250 && IsWindow(save); ++i) Sleep(20);
-        d.Sync(dialog);
+        std::string offered;
+        ASSERT_TRUE(ChooseInSaveDialog(d, dialog, "", &offered));
+        EXPECT_EQ(offered, "F25.txt");
         ExpectNoWarning(d);
         EXPECT_FALSE(Enabled(dialog, IDC_START));
 
-        std::string path = ScratchFolder() + "\\F25.txt";
+        std::string path = scratch + "\\F25.txt";
         ASSERT_TRUE(ChooseInSaveDialog(d, dialog, path));
         ExpectNoWarning(d);
         EXPECT_TRUE(Enabled(dialog, IDC_START));
@@ -287,7 +254,7 @@ TEST(FactorialDialog, ButtonsFollowTheFieldAndTheDestination) {
         GetGUIThreadInfo(d.uiThread(), &focus);
         EXPECT_EQ(focus.hwndFocus, GetDlgItem(dialog, IDC_START));
         EXPECT_STREQ(saveFileSettings.path, path.c_str());
-        EXPECT_EQ(std::string(saveFileSettings.initialDirectory), ScratchFolder() + "\\");
+        EXPECT_EQ(std::string(saveFileSettings.initialDirectory), scratch + "\\");
 
         // Clearing the field disables both buttons; a digit brings both back.
         d.Key(field, VK_BACK);
@@ -304,14 +271,13 @@ TEST(FactorialDialog, ButtonsFollowTheFieldAndTheDestination) {
     });
     EXPECT_EQ(result, FACTO_START);
     EXPECT_EQ(factorialDialog.requestedN, 7u);
-    EXPECT_EQ(std::string(factorialDialog.requestedPath), ScratchFolder() + "\\F25.txt");
+    EXPECT_EQ(std::string(factorialDialog.requestedPath), scratch + "\\F25.txt");
 }
 
 TEST(FactorialDialog, PathsUpTo260BytesAreAcceptedAndLongerOnesRefused) {
-    DialogSession session;
     const std::string accepted = PathOfLength(260);
     const std::string refused = PathOfLength(261);
-    INT_PTR result = session.Run([&](UiDriver& d, HWND dialog) {
+    INT_PTR result = RunDialog([&](UiDriver& d, HWND dialog) {
         HWND field = GetDlgItem(dialog, IDC_NUMBER);
         d.Type(field, "1000");
         ASSERT_TRUE(ChooseInSaveDialog(d, dialog, refused));
@@ -335,34 +301,31 @@ TEST(FactorialDialog, PathsUpTo260BytesAreAcceptedAndLongerOnesRefused) {
 }
 
 TEST(FactorialDialog, TextPutIntoTheFieldFromOutsideNeverStartsAboveOneMillion) {
-    DialogSession session;
-    INT_PTR result = session.Run([](UiDriver& d, HWND dialog) {
+    INT_PTR result = RunDialog([](UiDriver& d, HWND dialog) {
         HWND field = GetDlgItem(dialog, IDC_NUMBER);
         d.Type(field, "5");
-        ASSERT_TRUE(ChooseInSaveDialog(d, dialog, ScratchFolder() + "\\outside.txt"));
+        ASSERT_TRUE(ChooseInSaveDialog(d, dialog, scratch + "\\outside.txt"));
         EXPECT_TRUE(Enabled(dialog, IDC_START));
-        for (const char* text : {"1000001", "99999999999999999999999"}) {
-            SendMessageA(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+        // Text set by another program; and (null) a character typed with Alt
+        // and a numpad code, which needs no digit key.
+        for (const char* text : {"1000001", "99999999999999999999999", (const char*)nullptr}) {
+            if (text) {
+                SendMessageA(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+            } else {
+                ClearField(d, field);
+                d.Type(field, "100000");
+                PostMessageA(field, WM_CHAR, '9', 1);
+            }
             d.Sync(dialog);
-            EXPECT_FALSE(Enabled(dialog, IDC_START)) << text;
-            EXPECT_EQ(ControlText(dialog, IDC_DIGITS_VALUE), "") << text;
+            EXPECT_EQ(WindowText(field), text ? text : "1000009");
+            EXPECT_FALSE(Enabled(dialog, IDC_START)) << WindowText(field);
+            EXPECT_EQ(ControlText(dialog, IDC_DIGITS_VALUE), "") << WindowText(field);
             // Start pressed anyway (a command sent by another program).
             PostMessageA(dialog, WM_COMMAND, IDC_START, 0);
             d.Sync(dialog);
             ExpectWarning(d, IDS_RANGE_WARNING);
-            EXPECT_TRUE(IsWindow(dialog)) << text;
+            EXPECT_TRUE(IsWindow(dialog)) << WindowText(field);
         }
-        // Alt with a numpad code types a character without any digit key.
-        ClearField(d, field);
-        d.Type(field, "100000");
-        PostMessageA(field, WM_CHAR, '9', 1);
-        d.Sync(dialog);
-        EXPECT_EQ(WindowText(field), "1000009");
-        EXPECT_FALSE(Enabled(dialog, IDC_START));
-        PostMessageA(dialog, WM_COMMAND, IDC_START, 0);
-        d.Sync(dialog);
-        ExpectWarning(d, IDS_RANGE_WARNING);
-        EXPECT_TRUE(IsWindow(dialog));
 
         SendMessageA(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("999"));
         d.Sync(dialog);
@@ -375,9 +338,8 @@ TEST(FactorialDialog, TextPutIntoTheFieldFromOutsideNeverStartsAboveOneMillion) 
 
 // Renders `text` as the label draws it and compares with the label's pixels.
 TEST(FactorialDialog, LongPathIsShownWithItsMiddleElided) {
-    DialogSession session;
-    std::string path = ScratchFolder() + "\\a_rather_long_result_file_name_0123456789.txt";
-    INT_PTR result = session.Run([&](UiDriver& d, HWND dialog) {
+    std::string path = scratch + "\\a_rather_long_result_file_name_0123456789.txt";
+    INT_PTR result = RunDialog([&](UiDriver& d, HWND dialog) {
         HWND field = GetDlgItem(dialog, IDC_NUMBER);
         HWND label = GetDlgItem(dialog, IDC_DEST_PATH);
         d.Type(field, "3");
@@ -388,9 +350,8 @@ TEST(FactorialDialog, LongPathIsShownWithItsMiddleElided) {
         HDC screen = GetDC(label);
         HDC expected = CreateCompatibleDC(screen);
         HBITMAP picture = CreateCompatibleBitmap(screen, client.right, client.bottom);
-        HGDIOBJ oldBitmap = SelectObject(expected, picture);
-        HGDIOBJ oldFont =
-            SelectObject(expected, reinterpret_cast<HFONT>(SendMessageA(label, WM_GETFONT, 0, 0)));
+        SelectObject(expected, picture);
+        SelectObject(expected, reinterpret_cast<HFONT>(SendMessageA(label, WM_GETFONT, 0, 0)));
         FillRect(expected, &client, GetSysColorBrush(COLOR_BTNFACE));
         SetTextColor(expected, GetSysColor(COLOR_WINDOWTEXT));
         SetBkMode(expected, TRANSPARENT);
@@ -406,9 +367,8 @@ TEST(FactorialDialog, LongPathIsShownWithItsMiddleElided) {
         InvalidateRect(label, nullptr, TRUE);
         UpdateWindow(label);
         d.Sync(dialog);
-        int differing = 0;
-        int inked = 0;
-        COLORREF face = GetSysColor(COLOR_BTNFACE);
+        int differing = 0, inked = 0;
+        const COLORREF face = GetSysColor(COLOR_BTNFACE);
         for (int y = 0; y < client.bottom; ++y) {
             for (int x = 0; x < client.right; ++x) {
                 COLORREF want = GetPixel(expected, x, y);
@@ -418,10 +378,8 @@ TEST(FactorialDialog, LongPathIsShownWithItsMiddleElided) {
         }
         EXPECT_GT(inked, 50) << "nothing drawn";
         EXPECT_EQ(differing, 0);
-        SelectObject(expected, oldFont);
-        SelectObject(expected, oldBitmap);
-        DeleteObject(picture);
         DeleteDC(expected);
+        DeleteObject(picture);
         ReleaseDC(label, screen);
         d.Click(GetDlgItem(dialog, IDC_CANCEL_BUTTON));
     });
@@ -429,24 +387,22 @@ TEST(FactorialDialog, LongPathIsShownWithItsMiddleElided) {
 }
 
 TEST(FactorialDialog, ReopeningAsksForANewDestinationInTheLastFolder) {
-    DialogSession first;
-    std::string path = ScratchFolder() + "\\sub\\first.txt";
-    ASSERT_EQ(first.Run([&](UiDriver& d, HWND dialog) {
-        d.Type(GetDlgItem(dialog, IDC_NUMBER), "10");
-        ASSERT_TRUE(ChooseInSaveDialog(d, dialog, path));
-        d.Click(GetDlgItem(dialog, IDC_START));
-    }),
+    std::string path = scratch + "\\sub\\first.txt";
+    ASSERT_EQ(RunDialog([&](UiDriver& d, HWND dialog) {
+                  d.Type(GetDlgItem(dialog, IDC_NUMBER), "10");
+                  ASSERT_TRUE(ChooseInSaveDialog(d, dialog, path));
+                  d.Click(GetDlgItem(dialog, IDC_START));
+              }),
               FACTO_START);
 
-    DialogSession second;
-    INT_PTR result = second.Run([&](UiDriver& d, HWND dialog) {
+    INT_PTR result = RunDialog([&](UiDriver& d, HWND dialog) {
         HWND field = GetDlgItem(dialog, IDC_NUMBER);
         EXPECT_EQ(WindowText(field), "");
         d.Type(field, "42");
         EXPECT_FALSE(Enabled(dialog, IDC_START));
-        EXPECT_EQ(std::string(saveFileSettings.initialDirectory), ScratchFolder() + "\\sub\\");
+        EXPECT_EQ(std::string(saveFileSettings.initialDirectory), scratch + "\\sub\\");
         std::string offered;
-        ASSERT_TRUE(ChooseInSaveDialog(d, dialog, ScratchFolder() + "\\second.txt", &offered));
+        ASSERT_TRUE(ChooseInSaveDialog(d, dialog, scratch + "\\second.txt", &offered));
         EXPECT_EQ(offered, "F42.txt");
         EXPECT_TRUE(Enabled(dialog, IDC_START));
         d.Click(GetDlgItem(dialog, IDC_CANCEL_BUTTON));
@@ -458,15 +414,11 @@ TEST(FactorialDialog, ReopeningAsksForANewDestinationInTheLastFolder) {
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
-    char temp[MAX_PATH];
-    GetTempPathA(sizeof temp, temp);
-    char folder[MAX_PATH];
-    FormatText(folder, sizeof folder, "%sqrnl_dialog_%lu", temp, GetCurrentProcessId());
-    CreateDirectoryA(folder, nullptr);
-    ScratchFolder() = folder;
-    CreateDirectoryA((ScratchFolder() + "\\sub").c_str(), nullptr);
+    scratch = TempPath("qrnl_dialog_" + std::to_string(GetCurrentProcessId()));
+    CreateDirectoryA(scratch.c_str(), nullptr);
+    CreateDirectoryA((scratch + "\\sub").c_str(), nullptr);
     int status = RUN_ALL_TESTS();
-    RemoveDirectoryA((ScratchFolder() + "\\sub").c_str());
-    RemoveDirectoryA(folder);
+    RemoveDirectoryA((scratch + "\\sub").c_str());
+    RemoveDirectoryA(scratch.c_str());
     return status;
 }

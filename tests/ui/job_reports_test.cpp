@@ -15,63 +15,33 @@
 #include "engine/size_estimates.h"
 #include "job/factorial_job.h"
 #include "resources/resource_ids.h"
-#include "tests/support/oracle_data.h"
 #include "tests/ui/ui_driver.h"
 #include "ui/command_bar.h"
-#include "ui/factorial_dialog.h"
 #include "ui/format_text.h"
 #include "ui/job_commands.h"
 #include "ui/log_view.h"
 #include "ui/main_window.h"
 
-// The program's process-wide objects, in their order of construction.
-SaveFileSettings saveFileSettings;
-MenuBar menuBar;
-ToolBar toolBar;
-LogView logView;
-StatusBar statusBar;
-FactorialDialog factorialDialog;
-FactorialJob factorialJob;
+extern FactorialJob factorialJob;  // made with the other process-wide objects
 
 namespace {
-
-struct JobConstruction {
-    JobConstruction() { ResetJob(&factorialJob); }
-} jobConstruction;
-
-std::string TempFolder() {
-    char temp[MAX_PATH] = "";
-    GetTempPathA(sizeof temp, temp);
-    return temp;
-}
-
-std::vector<std::string> LogLines() {
-    LRESULT length = SendMessageA(logWindow, WM_GETTEXTLENGTH, 0, 0);
-    // The length counts characters; a CP932 character may take two bytes.
-    std::string text(static_cast<size_t>(length) * 2 + 16, '\0');
-    SendMessageA(logWindow, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]));
-    text.resize(strlen(text.c_str()));
-    std::vector<std::string> lines(1);
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' || text[i] == '\n') {
-            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-            lines.emplace_back();
-        } else {
-            lines.back() += text[i];
-        }
-    }
-    return lines;
-}
 
 // The lines appended since `before` lines were in the log. The pane holds
 // one (empty) line before the first append.
 std::vector<std::string> LinesSince(size_t before) {
-    std::vector<std::string> lines = LogLines();
+    std::vector<std::string> lines = SplitLines(WindowText(logWindow));
     if (before == 0 || before > lines.size()) return lines;
     return std::vector<std::string>(lines.begin() + static_cast<long>(before), lines.end());
 }
 
-size_t LineCount() { return logView.lineCount.load() == 0 ? 0 : LogLines().size(); }
+size_t LineCount() { return logView.lineCount.load() == 0 ? 0 : LinesSince(0).size(); }
+
+using Lines = std::vector<std::string>;
+Lines LinesOf(void (*report)()) {
+    size_t before = LineCount();
+    report();
+    return LinesSince(before);
+}
 
 std::string StatusText() {
     char text[512] = "";
@@ -80,55 +50,18 @@ std::string StatusText() {
     return text;
 }
 
-bool MenuGrayed(UINT id) { return (GetMenuState(menuBar.menu, id, MF_BYCOMMAND) & MF_GRAYED) != 0; }
-bool ButtonEnabled(UINT id) {
-    return (SendMessageA(toolBar.window, TB_GETSTATE, id, 0) & TBSTATE_ENABLED) != 0 &&
-           (SendMessageA(toolBar.window, TB_GETSTATE, id, 0) & TBSTATE_INDETERMINATE) == 0;
+// Menu and toolbar agree: Factorial while idle, Stop while a job runs.
+void ExpectCommands(bool running) {
+    const LRESULT factorial = SendMessageA(toolBar.window, TB_GETSTATE, IDM_FACTORIAL, 0);
+    const LRESULT stop = SendMessageA(toolBar.window, TB_GETSTATE, IDM_STOP, 0);
+    EXPECT_EQ((GetMenuState(menuBar.menu, IDM_FACTORIAL, MF_BYCOMMAND) & MF_GRAYED) != 0, running);
+    EXPECT_EQ((GetMenuState(menuBar.menu, IDM_STOP, MF_BYCOMMAND) & MF_GRAYED) != 0, !running);
+    EXPECT_EQ(factorial, running ? TBSTATE_INDETERMINATE : TBSTATE_ENABLED);
+    EXPECT_EQ(stop, running ? TBSTATE_ENABLED : TBSTATE_INDETERMINATE);
 }
 
-void ExpectCommandsForIdle() {
-    EXPECT_FALSE(MenuGrayed(IDM_FACTORIAL));
-    EXPECT_TRUE(MenuGrayed(IDM_STOP));
-    EXPECT_TRUE(ButtonEnabled(IDM_FACTORIAL));
-    EXPECT_FALSE(ButtonEnabled(IDM_STOP));
-}
-
-void ExpectCommandsForRunningJob() {
-    EXPECT_TRUE(MenuGrayed(IDM_FACTORIAL));
-    EXPECT_FALSE(MenuGrayed(IDM_STOP));
-    EXPECT_FALSE(ButtonEnabled(IDM_FACTORIAL));
-    EXPECT_TRUE(ButtonEnabled(IDM_STOP));
-}
-
-std::string Format(const char* format, uint64_t value) {
-    char text[256];
-    FormatText(text, sizeof text, format, value);
-    return text;
-}
-
-// Runs the UI thread's messages until the job is over, or `limitMs`.
 void PumpUntilJobEnds(DWORD limitMs) {
-    DWORD start = GetTickCount();
-    while (JobIsSetUp() && GetTickCount() - start < limitMs) {
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-    }
-}
-
-void PumpFor(DWORD ms) {
-    DWORD start = GetTickCount();
-    while (GetTickCount() - start < ms) {
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-    }
+    PumpFor(limitMs, [] { return !JobIsSetUp(); });
 }
 
 // Starts a job the way the Factorial command does once the dialog said Start.
@@ -165,7 +98,7 @@ void ExpectDurationLine(const std::string& line, const std::string& label) {
 }
 
 TEST(JobReports, FinishedJobWritesTheStartAndFinishedBlocks) {
-    std::string path = TempFolder() + "qrnl_reports_F1000.txt";
+    std::string path = TempPath("qrnl_reports_F1000.txt");
     DeleteFileA(path.c_str());
     size_t before = LineCount();
     StartLikeTheFactorialCommand(1000, path);
@@ -174,8 +107,9 @@ TEST(JobReports, FinishedJobWritesTheStartAndFinishedBlocks) {
     std::vector<std::string> lines = LinesSince(before);
     ASSERT_EQ(lines.size(), 9u) << "start block, finished block and an empty line";
     EXPECT_EQ(lines[0], "1000!の計算を開始しました。");
-    EXPECT_EQ(lines[1], Format("  推定の桁数:   %I64u", 2568));
-    EXPECT_EQ(lines[2], Format("  使用メモリ:   %I64u bytes", factorialJob.allocatedBytes));
+    EXPECT_EQ(lines[1], "  推定の桁数:   2568");
+    EXPECT_EQ(lines[2],
+              "  使用メモリ:   " + std::to_string(factorialJob.allocatedBytes) + " bytes");
     EXPECT_GT(factorialJob.allocatedBytes, BytesForDigits(2568));
     EXPECT_EQ(lines[3], "1000!の計算が完了しました。");
     EXPECT_EQ(lines[4], "  結果の桁数:   2568");
@@ -184,7 +118,7 @@ TEST(JobReports, FinishedJobWritesTheStartAndFinishedBlocks) {
     EXPECT_EQ(lines[7], "  " + path);
     EXPECT_EQ(lines[8], "");
     EXPECT_EQ(StatusText(), "");
-    ExpectCommandsForIdle();
+    ExpectCommands(false);
     EXPECT_NE(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
     DeleteFileA(path.c_str());
 }
@@ -193,54 +127,36 @@ TEST(JobReports, StartedReportSwitchesCommandsAndShowsTheComputingLine) {
     jobState.n = 1000000;
     factorialJob.estimatedDigits = 5565709;
     factorialJob.allocatedBytes = 2539520;
-    size_t before = LineCount();
-    ReportStarted();
-    std::vector<std::string> lines = LinesSince(before);
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], "1000000!の計算を開始しました。");
-    EXPECT_EQ(lines[1], "  推定の桁数:   5565709");
-    EXPECT_EQ(lines[2], "  使用メモリ:   2539520 bytes");
+    EXPECT_EQ(LinesOf(ReportStarted),
+              (Lines{"1000000!の計算を開始しました。", "  推定の桁数:   5565709",
+                     "  使用メモリ:   2539520 bytes"}));
     EXPECT_EQ(StatusText(), "1000000!を計算中... (推定桁数: 5565709)");
-    ExpectCommandsForRunningJob();
+    ExpectCommands(true);
 
     // A job whose loop ran to its end but was then reported as stopped shows N.
     jobState.currentMultiplier = 1000001;
     factorialJob.resultDigits = 5565709;
     factorialJob.elapsed = {1, 2, 3, 4, 5};
-    before = LineCount();
-    ReportStopped();
-    lines = LinesSince(before);
-    ASSERT_EQ(lines.size(), 5u);
-    EXPECT_EQ(lines[0], "1000000!の計算を中止しました。");
-    EXPECT_EQ(lines[1], "  停止位置:     *1000000");
-    EXPECT_EQ(lines[2], "  計算桁数:     5565709");
-    EXPECT_EQ(lines[3], "  経過時間:     1日 2時間 3分 4秒  5ミリ秒");
-    EXPECT_EQ(lines[4], "");
+    EXPECT_EQ(LinesOf(ReportStopped),
+              (Lines{"1000000!の計算を中止しました。", "  停止位置:     *1000000",
+                     "  計算桁数:     5565709", "  経過時間:     1日 2時間 3分 4秒  5ミリ秒", ""}));
     EXPECT_EQ(StatusText(), "");
-    ExpectCommandsForIdle();
+    ExpectCommands(false);
 }
 
 TEST(JobReports, FailedJobShowsItsMessageAndLongLinesAreKeptWhole) {
     jobState.errorMessageId = IDS_ERR_WRITE;
-    size_t before = LineCount();
-    ReportFailed();
-    std::vector<std::string> lines = LinesSince(before);
-    char message[512] = "";
-    LoadStringA(GetModuleHandleA(nullptr), IDS_ERR_WRITE, message, sizeof message);
-    ASSERT_GT(strlen(message), 0u);
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], "下記エラーが発生したので、処理を中止しました。");
-    EXPECT_EQ(lines[1], std::string("  ") + message);
-    EXPECT_EQ(lines[2], "");
-    ExpectCommandsForIdle();
+    const std::string message = LoadString(IDS_ERR_WRITE);
+    ASSERT_FALSE(message.empty());
+    EXPECT_EQ(LinesOf(ReportFailed),
+              (Lines{"下記エラーが発生したので、処理を中止しました。", "  " + message, ""}));
+    ExpectCommands(false);
 
     // A path that fills the record: two spaces and all 511 bytes.
     std::string longPath = "C:\\" + std::string(508, 'q');
     memcpy(factorialJob.destinationPath, longPath.c_str(), 512);
     jobState.n = 5;
-    before = LineCount();
-    ReportFinished();
-    lines = LinesSince(before);
+    Lines lines = LinesOf(ReportFinished);
     ASSERT_EQ(lines.size(), 6u);
     EXPECT_EQ(lines[4], "  " + longPath);
     EXPECT_EQ(lines[4].size(), 513u);
@@ -311,7 +227,7 @@ TEST_F(TickerTest, NothingIsWrittenOutsideTheLoopOrWithoutTheSemaphore) {
 
 // A long job: progress lines every two seconds, then Stop.
 TEST(JobReports, LongJobShowsProgressAndReportsWhereItStopped) {
-    std::string path = TempFolder() + "qrnl_reports_stopped.txt";
+    std::string path = TempPath("qrnl_reports_stopped.txt");
     DeleteFileA(path.c_str());
     size_t before = LineCount();
     StartLikeTheFactorialCommand(1000000, path);
@@ -340,9 +256,7 @@ TEST(JobReports, LongJobShowsProgressAndReportsWhereItStopped) {
         // Two seconds apart: the n-th line comes 2n seconds in or later (a
         // tick that finds the worker in a report is dropped).
         EXPECT_GE(s, 2 * static_cast<int>(i - 3)) << lines[i];
-        if (i > 3) {
-            EXPECT_GT(s, lastSeconds) << lines[i];
-        }
+        EXPECT_GT(s, lastSeconds) << lines[i];
         lastSeconds = s;
         lastMultiplier = multiplier;
     }
@@ -351,12 +265,12 @@ TEST(JobReports, LongJobShowsProgressAndReportsWhereItStopped) {
     const std::string label = "  停止位置:     *";
     ASSERT_EQ(lines[progressEnd + 1].compare(0, label.size(), label), 0);
     uint64_t position = strtoull(lines[progressEnd + 1].c_str() + label.size(), nullptr, 10);
-    EXPECT_EQ(lines[progressEnd + 1], Format("  停止位置:     *%I64u", position));
+    EXPECT_EQ(lines[progressEnd + 1], label + std::to_string(position));
     EXPECT_GE(position, lastMultiplier);
     EXPECT_LT(position, 1000000u);
     // The digit count of position! (the estimate is exact in this range).
     EXPECT_EQ(lines[progressEnd + 2],
-              Format("  計算桁数:     %I64u", static_cast<uint64_t>(EstimateDigits(position))));
+              "  計算桁数:     " + std::to_string(EstimateDigits(position)));
     ExpectDurationLine(lines[progressEnd + 3], "  経過時間:   ");
     EXPECT_EQ(lines[progressEnd + 4], "");
     EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES)
@@ -372,7 +286,7 @@ TEST(JobCommands, StopWithoutAJobAndFactorialDuringAJobDoNothing) {
     jobState.stopFlag = 1;
 
     // While a job is set up the Factorial command must not open the dialog.
-    std::string path = TempFolder() + "qrnl_reports_twice.txt";
+    std::string path = TempPath("qrnl_reports_twice.txt");
     StartLikeTheFactorialCommand(1000000, path);
     ASSERT_TRUE(JobIsSetUp());
     for (int i = 0; i < 100 && jobState.computing.load() == 0; ++i) PumpFor(20);
@@ -399,7 +313,6 @@ TEST(JobCommands, StopWithoutAJobAndFactorialDuringAJobDoNothing) {
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
-    OracleDirFromArgs(argc, argv);
     CreateMainWindow(GetModuleHandleA(nullptr), SW_SHOWNORMAL);
     PumpFor(200);
     int status = RUN_ALL_TESTS();

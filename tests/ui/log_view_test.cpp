@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/ui/ui_driver.h"
 #include "ui/directory_of_path.h"
 #include "ui/log_view.h"
 
@@ -80,22 +81,21 @@ TEST(LogBufferTest, RotationKeepsEverythingInsideTheBuffer) {
 }
 
 TEST(DirectoryOfPathTest, FoldersByCharacters) {
-    char out[512];
-    DirectoryOfPath(out, "C:\\work\\result.txt");
-    EXPECT_STREQ(out, "C:\\work\\");
-    DirectoryOfPath(out, "result.txt");
-    EXPECT_STREQ(out, "");
-    DirectoryOfPath(out, "");
-    EXPECT_STREQ(out, "");
-    DirectoryOfPath(out, "C:\\");
-    EXPECT_STREQ(out, "C:\\");
     // 表 is 0x95 0x5C and ソ is 0x83 0x5C: neither trail byte is a separator.
-    DirectoryOfPath(out, "C:\\work\\\x95\x5C.txt");
-    EXPECT_STREQ(out, "C:\\work\\");
-    DirectoryOfPath(out, "C:\\\x83\x5C\x83\x74\x83\x67\\a.txt");  // C:\ソフト\a.txt
-    EXPECT_STREQ(out, "C:\\\x83\x5C\x83\x74\x83\x67\\");
-    DirectoryOfPath(out, "\x95\x5C");
-    EXPECT_STREQ(out, "");
+    const char* const cases[][2] = {
+        {"C:\\work\\result.txt", "C:\\work\\"},
+        {"result.txt", ""},
+        {"", ""},
+        {"C:\\", "C:\\"},
+        {"C:\\work\\\x95\x5C.txt", "C:\\work\\"},
+        {"C:\\\x83\x5C\x83\x74\x83\x67\\a.txt", "C:\\\x83\x5C\x83\x74\x83\x67\\"},
+        {"\x95\x5C", ""},
+    };
+    char out[512];
+    for (const auto& c : cases) {
+        DirectoryOfPath(out, c[0]);
+        EXPECT_STREQ(out, c[1]) << c[0];
+    }
     // In place, as the help command uses it.
     char path[64] = "D:\\a\\b\\qrnl.exe";
     DirectoryOfPath(path, path);
@@ -121,32 +121,7 @@ protected:
         ShowWindow(parent, SW_SHOW);
     }
 
-    static std::vector<std::string> Lines() {
-        std::vector<std::string> lines;
-        LRESULT count = SendMessageA(logWindow, EM_GETLINECOUNT, 0, 0);
-        for (LRESULT i = 0; i < count; ++i) {
-            // EM_GETLINE takes the room in the buffer's first word, at most 65,535.
-            LRESULT first = SendMessageA(logWindow, EM_LINEINDEX, i, 0);
-            LRESULT length = SendMessageA(logWindow, EM_LINELENGTH, first, 0);
-            std::vector<char> text(static_cast<size_t>(length) * 2 + 16, '\0');
-            TEXTRANGEA range = {{static_cast<LONG>(first), static_cast<LONG>(first + length)},
-                                text.data()};
-            LRESULT n =
-                SendMessageA(logWindow, EM_GETTEXTRANGE, 0, reinterpret_cast<LPARAM>(&range));
-            std::string line(text.data(), static_cast<size_t>(n));
-            while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
-            lines.push_back(line);
-        }
-        return lines;
-    }
-
-    static void Pump() {
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
-        }
-    }
+    static std::vector<std::string> Lines() { return SplitLines(WindowText(logWindow)); }
 
     static HWND parent;
 };
@@ -183,21 +158,17 @@ TEST_F(LogViewTest, RollsAfterThreeHundredLines) {
     EXPECT_EQ(lines.back(), "line 300");
     EXPECT_EQ(logView.lineCount.load(), 300);
 
-    logView.AppendLine("line 301");
-    lines = Lines();
-    ASSERT_EQ(lines.size(), 300u);
-    EXPECT_EQ(lines.front(), "line 2");
-    EXPECT_EQ(lines.back(), "line 301");
-    EXPECT_EQ(lines[148], kanji);
-    EXPECT_EQ(logView.lineCount.load(), 301);
-
-    logView.AppendLine("line 302");
-    lines = Lines();
-    ASSERT_EQ(lines.size(), 300u);
-    EXPECT_EQ(lines.front(), "line 3");
-    EXPECT_EQ(lines[1], "line 4");
-    EXPECT_EQ(lines.back(), "line 302");
-    EXPECT_EQ(logView.lineCount.load(), 301);
+    // Each further line drops the oldest; the count stops at 301.
+    for (int i = 301; i <= 302; ++i) {
+        logView.AppendLine(("line " + std::to_string(i)).c_str());
+        lines = Lines();
+        ASSERT_EQ(lines.size(), 300u);
+        EXPECT_EQ(lines.front(), "line " + std::to_string(i - 299));
+        EXPECT_EQ(lines[1], "line " + std::to_string(i - 298));
+        EXPECT_EQ(lines.back(), "line " + std::to_string(i));
+        EXPECT_EQ(lines[449 - i], kanji);
+        EXPECT_EQ(logView.lineCount.load(), 301);
+    }
 
     // Japanese text goes through the stream round trip unchanged.
     logView.AppendLine("\x8C\x76\x8E\x5A\x8A\xAE\x97\xB9");  // 計算完了

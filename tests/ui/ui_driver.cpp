@@ -1,6 +1,10 @@
 #include "tests/ui/ui_driver.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
+
+#include "resources/resource_ids.h"
 
 namespace {
 
@@ -97,38 +101,59 @@ void UiDriver::Type(HWND window, const char* digits) {
 void UiDriver::Click(HWND button) { PostMessageA(button, BM_CLICK, 0, 0); }
 
 HWND UiDriver::WaitForWindow(const std::function<bool(HWND)>& match, DWORD timeoutMs) {
+    const DWORD thread = uiThread_;
+    return WaitForTopWindow(
+        [&](HWND w) { return GetWindowThreadProcessId(w, nullptr) == thread && match(w); },
+        timeoutMs);
+}
+
+HWND UiDriver::WaitForMessageBox(DWORD timeoutMs) { return WaitForWindow(IsMessageBox, timeoutMs); }
+
+std::string UiDriver::DismissMessageBox(HWND box, bool syncOwner) {
+    std::string text = ControlText(box, 0xFFFF);
+    HWND owner = GetWindow(box, GW_OWNER);
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    for (int i = 0; i < 250 && IsWindow(box); ++i) Sleep(20);
+    if (owner && syncOwner) Sync(owner);
+    return text;
+}
+
+HWND WaitForTopWindow(const std::function<bool(HWND)>& match, DWORD timeoutMs) {
     DWORD start = GetTickCount();
     for (;;) {
         WindowSearch search{&match, nullptr};
-        EnumThreadWindows(uiThread_, MatchWindow, reinterpret_cast<LPARAM>(&search));
+        EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
         if (search.found) return search.found;
         if (GetTickCount() - start >= timeoutMs) return nullptr;
         Sleep(20);
     }
 }
 
-HWND UiDriver::WaitForMessageBox(DWORD timeoutMs) {
-    return WaitForWindow(
-        [](HWND window) {
-            return ClassOf(window) == "#32770" && GetDlgItem(window, 0xFFFF) != nullptr &&
-                   GetDlgItem(window, IDOK) != nullptr;
-        },
-        timeoutMs);
+bool IsMessageBox(HWND window) {
+    return ClassOf(window) == "#32770" && GetDlgItem(window, 0xFFFF) != nullptr &&
+           GetDlgItem(window, IDOK) != nullptr;
 }
 
-std::string UiDriver::DismissMessageBox(HWND box) {
-    std::string text = ControlText(box, 0xFFFF);
-    HWND owner = GetWindow(box, GW_OWNER);
-    PostMessageA(box, WM_COMMAND, IDOK, 0);
-    for (int i = 0; i < 250 && IsWindow(box); ++i) Sleep(20);
-    if (owner) Sync(owner);
-    return text;
+bool IsFactorialDialog(HWND window) {
+    return ClassOf(window) == "#32770" && GetDlgItem(window, IDC_NUMBER) != nullptr &&
+           GetDlgItem(window, IDC_DEST_PATH) != nullptr;
+}
+
+bool IsSaveDialog(HWND window) {
+    return ClassOf(window) == "#32770" && WindowText(window) == "保存先ファイル名を指定";
 }
 
 std::string WindowText(HWND window) {
-    char text[1024] = "";
-    SendMessageA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
-    return text;
+    // WM_GETTEXTLENGTH counts characters, and a CP932 one may take two bytes;
+    // across processes it can fall short, so the buffer grows until the text
+    // fits with room to spare.
+    const size_t length = static_cast<size_t>(SendMessageA(window, WM_GETTEXTLENGTH, 0, 0));
+    for (size_t size = std::max<size_t>(1024, length * 2 + 32);; size *= 4) {
+        std::string text(size, '\0');
+        LRESULT n = SendMessageA(window, WM_GETTEXT, size, reinterpret_cast<LPARAM>(&text[0]));
+        text.resize(n > 0 ? static_cast<size_t>(n) : 0);
+        if (text.size() + 16 < size || size >= (1u << 24)) return text;
+    }
 }
 
 std::string ControlText(HWND dialog, int id) { return WindowText(GetDlgItem(dialog, id)); }
@@ -143,4 +168,71 @@ std::string LoadString(UINT id) {
     char text[1024] = "";
     LoadStringA(GetModuleHandleA(nullptr), id, text, sizeof text);
     return text;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines(1);
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' || text[i] == '\n') {
+            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+            lines.emplace_back();
+        } else {
+            lines.back() += text[i];
+        }
+    }
+    return lines;
+}
+
+std::string TempPath(const std::string& name) {
+    char temp[MAX_PATH] = "";
+    GetTempPathA(sizeof temp, temp);
+    return temp + name;
+}
+
+void PumpFor(DWORD ms, const std::function<bool()>& done) {
+    DWORD start = GetTickCount();
+    do {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        if (done && done()) return;
+        if (ms) MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    } while (GetTickCount() - start < ms);
+}
+
+bool SaveScreen(const std::string& path, int x, int y, int width, int height) {
+    if (width <= 0 || height <= 0) return false;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    void* bits = nullptr;
+    HBITMAP picture = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    bool ok = picture && bits;
+    if (ok) {
+        HGDIOBJ old = SelectObject(memory, picture);
+        BitBlt(memory, 0, 0, width, height, screen, x, y, SRCCOPY);
+        GdiFlush();
+        const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+        BITMAPFILEHEADER file = {};
+        file.bfType = 0x4D42;
+        file.bfOffBits = sizeof(file) + sizeof(info.bmiHeader);
+        file.bfSize = file.bfOffBits + stride * static_cast<DWORD>(height);
+        FILE* out = std::fopen(path.c_str(), "wb");
+        ok = out && std::fwrite(&file, sizeof(file), 1, out) == 1 &&
+             std::fwrite(&info.bmiHeader, sizeof(info.bmiHeader), 1, out) == 1 &&
+             std::fwrite(bits, stride * static_cast<DWORD>(height), 1, out) == 1;
+        if (out) std::fclose(out);
+        SelectObject(memory, old);
+        DeleteObject(picture);
+    }
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return ok;
 }
