@@ -24,11 +24,11 @@ constexpr UINT kAskToStop = WM_APP + 2;    // the user pressing Stop
 FactorialJob theJob;
 HWND window;
 DWORD uiThreadId;
+std::string folder;  // this run's scratch folder
 
 // What happened, in order, from every thread.
 std::mutex eventsLock;
 std::vector<std::string> events;
-std::vector<std::string> failuresOffUiThread;
 
 void Record(const std::string& e) {
     std::lock_guard<std::mutex> hold(eventsLock);
@@ -110,6 +110,24 @@ int CountedRelease() {
     return failRelease ? 1 : result;
 }
 
+// The notifications of a job that started and ended with `ending`.
+std::vector<std::string> Events(const std::string& ending) {
+    return {"started stop=0 multiplier=1 status=0", "started computing=0", ending, "end"};
+}
+std::vector<std::string> FailedWith(int id) {
+    return Events("failed computing=0 id=" + std::to_string(id));
+}
+
+// Runs the window's messages for `ms`, or while `busy` holds.
+void PumpWhile(DWORD ms, bool (*busy)()) {
+    const DWORD deadline = GetTickCount() + ms;
+    while ((!busy || busy()) && GetTickCount() < deadline) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+    }
+}
+
 // Multiplier at which the seams below act.
 uint64_t actAt = 0;
 
@@ -152,7 +170,7 @@ int AccessViolationAt(uint64_t a) {
     return AccMultiply(a);
 }
 
-int overflowStatus = 1;
+int overflowStatus = 1;  // what StatusAt returns at actAt
 int StatusAt(uint64_t a) {
     const int status = AccMultiply(a);
     return a == actAt ? overflowStatus : status;
@@ -175,28 +193,27 @@ protected:
         RegisterClassA(&wc);
         window = CreateWindowExA(0, wc.lpszClassName, "test", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100,
                                  nullptr, nullptr, wc.hInstance, nullptr);
-        folder = new std::string(ScratchFolder());
+        folder = ScratchFolder();
     }
-    static void TearDownTestSuite() {
-        DestroyWindow(window);
-        delete folder;
-    }
+    static void TearDownTestSuite() { DestroyWindow(window); }
 
-    void SetUp() override {
-        ASSERT_NE(window, nullptr);
+    static void ResetSeams() {
         jobTestSeams = JobTestSeams{};
         jobTestSeams.release = CountedRelease;
-        releases = 0;
         failRelease = false;
+        releases = 0;
+        TakeEvents();
+    }
+    void SetUp() override {
+        ASSERT_NE(window, nullptr);
+        ResetSeams();
         reportDelayMs = 0;
         ticks = 0;
         skippedTicks = 0;
-        TakeEvents();
     }
     void TearDown() override { jobTestSeams = JobTestSeams{}; }
 
-    // Runs one job to its end as the program would; false if it never ended.
-    static bool RunJob(uint64_t n, const std::string& path, uint32_t periodMs = 0) {
+    static void Launch(uint64_t n, const std::string& path, uint32_t periodMs) {
         strcpy(theJob.destinationPath, path.c_str());
         theJob.progressProc = Ticker;
         theJob.instance = GetModuleHandleA(nullptr);
@@ -206,13 +223,12 @@ protected:
         jobState.notifications = {OnStarted, OnFinished, OnStopped, OnFailed};
         SetWindowTextA(window, "12% - busy");
         StartJob(&theJob);
-        // A watchdog for a hung job, not a speed limit.
-        const DWORD deadline = GetTickCount() + 120000;
-        while (JobIsSetUp() && GetTickCount() < deadline) {
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-            MSG msg;
-            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-        }
+    }
+
+    // Runs one job to its end as the program would; false if it never ended.
+    static bool RunJob(uint64_t n, const std::string& path, uint32_t periodMs = 0) {
+        Launch(n, path, periodMs);
+        PumpWhile(120000, JobIsSetUp);  // a watchdog for a hung job, not a speed limit
         return !JobIsSetUp();
     }
 
@@ -228,47 +244,23 @@ protected:
 
     // A plain job after whatever came before: it must start clean and finish.
     void ExpectNextJobSucceeds() {
-        jobTestSeams = JobTestSeams{};
-        jobTestSeams.release = CountedRelease;
-        failRelease = false;
-        releases = 0;
-        TakeEvents();
-        const std::string path = *folder + "next.txt";
+        ResetSeams();
+        const std::string path = folder + "next.txt";
         ASSERT_TRUE(RunJob(50, path));
-        EXPECT_EQ(TakeEvents(),
-                  (std::vector<std::string>{"started stop=0 multiplier=1 status=0",
-                                            "started computing=0", "finished computing=0", "end"}));
+        EXPECT_EQ(TakeEvents(), Events("finished computing=0"));
         EXPECT_EQ(ReadWholeFile(path), ExpectedResultFile(50, ExpectedDigits(50)));
         EXPECT_EQ(releases.exchange(0), 1);
         ExpectIdle();
     }
-
-    static std::vector<std::string> FailedWith(int id, bool started = true) {
-        std::vector<std::string> e;
-        if (started) {
-            e.push_back("started stop=0 multiplier=1 status=0");
-            e.push_back("started computing=0");
-        }
-        e.push_back("failed computing=0 id=" + std::to_string(id));
-        e.push_back("end");
-        return e;
-    }
-
-    static std::string* folder;
 };
-
-std::string* FactorialJobTest::folder = nullptr;
 
 TEST_F(FactorialJobTest, FinishedJobsWriteTheirFileAndReportOnce) {
     for (uint64_t n : {0ull, 1ull, 47ull, 1000ull}) {
-        const std::string path = *folder + "finished" + std::to_string(n) + ".txt";
+        const std::string path = folder + "finished" + std::to_string(n) + ".txt";
         WriteWholeFile(path, std::string(50000, 'z'));
         theJob.resultDigits = 0;
         ASSERT_TRUE(RunJob(n, path));
-        EXPECT_EQ(TakeEvents(),
-                  (std::vector<std::string>{"started stop=0 multiplier=1 status=0",
-                                            "started computing=0", "finished computing=0", "end"}))
-            << n;
+        EXPECT_EQ(TakeEvents(), Events("finished computing=0")) << n;
         const std::string digits = ExpectedDigits(n);
         EXPECT_EQ(ReadWholeFile(path), ExpectedResultFile(n, digits)) << n;
         EXPECT_EQ(theJob.resultDigits, digits.size());
@@ -279,13 +271,9 @@ TEST_F(FactorialJobTest, FinishedJobsWriteTheirFileAndReportOnce) {
         // The loop's span, as the marks the worker took say.
         ElapsedTime span;
         ElapsedStartToEnd(&span);
-        EXPECT_EQ(theJob.elapsed.seconds, span.seconds);
-        EXPECT_EQ(theJob.elapsed.milliseconds, span.milliseconds);
-        EXPECT_EQ(theJob.elapsed.days, 0);
-        EXPECT_GE(stopwatchMarks.endMark.load(), stopwatchMarks.startMark.load());
-        if (n == 1000) {
-            EXPECT_GT(stopwatchMarks.endMark.load(), stopwatchMarks.startMark.load());
-        }
+        EXPECT_TRUE(theJob.elapsed.days == 0 && theJob.elapsed.seconds == span.seconds &&
+                    theJob.elapsed.milliseconds == span.milliseconds);
+        EXPECT_GE(stopwatchMarks.endMark.load(), stopwatchMarks.startMark.load() + (n == 1000));
         EXPECT_EQ(releases.exchange(0), 1);
         ExpectIdle();
     }
@@ -295,22 +283,15 @@ TEST_F(FactorialJobTest, TickerNeverDeadlocksAgainstReportsHoldingTheSemaphore) 
     // Reports hold the semaphore for 300 ms each while talking to the UI
     // thread; the timer fires every 10 ms meanwhile.
     reportDelayMs = 300;
-    const std::string path = *folder + "ticked.txt";
+    const std::string path = folder + "ticked.txt";
     ASSERT_TRUE(RunJob(1000, path, 10));
-    EXPECT_EQ(TakeEvents(),
-              (std::vector<std::string>{"started stop=0 multiplier=1 status=0",
-                                        "started computing=0", "finished computing=0", "end"}));
+    EXPECT_EQ(TakeEvents(), Events("finished computing=0"));
     EXPECT_GT(skippedTicks.load(), 0) << "no tick met a held semaphore";
     EXPECT_GT(ticks.load(), 0);
     ExpectIdle();
     // The timer died with the job: no tick comes any more.
     const int before = tickerCalls.load();
-    const DWORD until = GetTickCount() + 100;
-    while (GetTickCount() < until) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-    }
+    PumpWhile(100, nullptr);
     EXPECT_EQ(tickerCalls.load(), before);
 }
 
@@ -318,14 +299,12 @@ TEST_F(FactorialJobTest, StopEndsAfterTheCurrentMultiplierWithoutAFile) {
     // During an early multiplier, and during the very last one.
     const struct { uint64_t n, stopAt; } cases[] = {{1000, 25}, {1000, 47}, {50, 50}};
     for (const auto& c : cases) {
-        const std::string path = *folder + "stopped" + std::to_string(c.stopAt) + ".txt";
+        const std::string path = folder + "stopped" + std::to_string(c.stopAt) + ".txt";
         DeleteFileA(path.c_str());
         actAt = c.stopAt;
         jobTestSeams.multiply = StopAtMultiplier;
         ASSERT_TRUE(RunJob(c.n, path));
-        EXPECT_EQ(TakeEvents(),
-                  (std::vector<std::string>{"started stop=0 multiplier=1 status=0",
-                                            "started computing=0", "stopped computing=0", "end"}));
+        EXPECT_EQ(TakeEvents(), Events("stopped computing=0"));
         EXPECT_EQ(jobState.currentMultiplier.load(), c.stopAt);
         EXPECT_EQ(theJob.resultDigits, ExpectedDigits(c.stopAt).size());
         EXPECT_EQ(computingInLoop.exchange(-1), 1);
@@ -337,28 +316,34 @@ TEST_F(FactorialJobTest, StopEndsAfterTheCurrentMultiplierWithoutAFile) {
     ExpectNextJobSucceeds();
 }
 
-TEST_F(FactorialJobTest, FaultsInsideTheLoopFailTheJobAndReleaseTheMemory) {
+TEST_F(FactorialJobTest, FaultsAndStatusesInsideTheLoopFailTheJobAndReleaseTheMemory) {
     const struct {
         int (*step)(uint64_t);
-        int id;
+        int status, id;
     } cases[] = {
-        {DivideByZeroAt, IDS_ERR_DIVIDE},
-        {IllegalInstructionAt, IDS_ERR_ILLEGAL},
-        {AccessViolationAt, IDS_ERR_ILLEGAL},
+        {DivideByZeroAt, 0, IDS_ERR_DIVIDE},     {IllegalInstructionAt, 0, IDS_ERR_ILLEGAL},
+        {AccessViolationAt, 0, IDS_ERR_ILLEGAL}, {StatusAt, kAccOverflow, IDS_ERR_OVERFLOW},
+        {StatusAt, 7, IDS_ERR_UNEXPECTED},
     };
     for (const auto& c : cases) {
-        const std::string path = *folder + "fault" + std::to_string(c.id) + ".txt";
+        SCOPED_TRACE(c.id);
+        const std::string path = folder + "fault" + std::to_string(c.id) + ".txt";
         DeleteFileA(path.c_str());
-        actAt = 30;
+        actAt = 40;
+        overflowStatus = c.status;
         jobTestSeams.multiply = c.step;
         theJob.resultDigits = 12345;
         const int64_t endMark = stopwatchMarks.endMark.load();
         ASSERT_TRUE(RunJob(100, path));
         EXPECT_EQ(TakeEvents(), FailedWith(c.id));
-        EXPECT_EQ(jobState.currentMultiplier.load(), 30u);
-        // Neither the end mark nor the digit count is taken after a fault.
-        EXPECT_EQ(theJob.resultDigits, 12345u);
-        EXPECT_EQ(stopwatchMarks.endMark.load(), endMark);
+        EXPECT_EQ(jobState.currentMultiplier.load(), 40u);
+        if (c.step == StatusAt) {
+            EXPECT_EQ(theJob.resultDigits, ExpectedDigits(40).size());
+        } else {
+            // Neither the end mark nor the digit count is taken after a fault.
+            EXPECT_EQ(theJob.resultDigits, 12345u);
+            EXPECT_EQ(stopwatchMarks.endMark.load(), endMark);
+        }
         EXPECT_FALSE(FileExists(path));
         EXPECT_EQ(releases.exchange(0), 1);
         ExpectIdle();
@@ -366,49 +351,35 @@ TEST_F(FactorialJobTest, FaultsInsideTheLoopFailTheJobAndReleaseTheMemory) {
     }
 }
 
-TEST_F(FactorialJobTest, MultiplyStatusesBecomeTheirMessages) {
-    // Too little room is a real one: a block of one page for 5000!, whose
-    // 16,326 digits need two.
+// Too little room is a real one: a block of one page for 5000!, whose
+// 16,326 digits need two.
+TEST_F(FactorialJobTest, TooLittleRoomFailsWithItsMessage) {
     jobTestSeams.allocate = TooLittleMemory;
-    ASSERT_TRUE(RunJob(5000, *folder + "room.txt"));
+    ASSERT_TRUE(RunJob(5000, folder + "room.txt"));
     EXPECT_EQ(TakeEvents(), FailedWith(IDS_ERR_NO_ROOM));
     EXPECT_GT(jobState.currentMultiplier.load(), 3000u);
     EXPECT_LT(jobState.currentMultiplier.load(), 5000u);
     EXPECT_GT(theJob.resultDigits, 9000u);
     EXPECT_LE(theJob.resultDigits, 9216u);
     EXPECT_EQ(jobState.multiplyStatus.load(), kAccNoRoom);
-    EXPECT_FALSE(FileExists(*folder + "room.txt"));
+    EXPECT_FALSE(FileExists(folder + "room.txt"));
     EXPECT_EQ(releases.exchange(0), 1);
     ExpectNextJobSucceeds();
-
-    const struct {
-        int status, id;
-    } cases[] = {{kAccOverflow, IDS_ERR_OVERFLOW}, {7, IDS_ERR_UNEXPECTED}};
-    for (const auto& c : cases) {
-        jobTestSeams.multiply = StatusAt;
-        jobTestSeams.release = CountedRelease;
-        actAt = 40;
-        overflowStatus = c.status;
-        ASSERT_TRUE(RunJob(100, *folder + "status.txt"));
-        EXPECT_EQ(TakeEvents(), FailedWith(c.id));
-        EXPECT_EQ(jobState.currentMultiplier.load(), 40u);
-        EXPECT_EQ(theJob.resultDigits, ExpectedDigits(40).size());
-        EXPECT_EQ(releases.exchange(0), 1);
-        ExpectNextJobSucceeds();
-    }
 }
 
 TEST_F(FactorialJobTest, MemoryThatCannotBeHadOrReturned) {
     jobTestSeams.allocate = RefuseMemory;
-    ASSERT_TRUE(RunJob(100, *folder + "alloc.txt"));
-    EXPECT_EQ(TakeEvents(), FailedWith(IDS_ERR_ALLOCATE, false));
+    ASSERT_TRUE(RunJob(100, folder + "alloc.txt"));
+    EXPECT_EQ(TakeEvents(),
+              (std::vector<std::string>{"failed computing=0 id=" + std::to_string(IDS_ERR_ALLOCATE),
+                                        "end"}));
     EXPECT_EQ(releases.exchange(0), 0);
     ExpectIdle();
     ExpectNextJobSucceeds();
 
     // A release that fails after a complete file: failed, the file stays whole.
     failRelease = true;
-    const std::string path = *folder + "release.txt";
+    const std::string path = folder + "release.txt";
     ASSERT_TRUE(RunJob(48, path));
     EXPECT_EQ(TakeEvents(), FailedWith(IDS_ERR_RELEASE));
     EXPECT_EQ(ReadWholeFile(path), ExpectedResultFile(48, ExpectedDigits(48)));
@@ -417,15 +388,7 @@ TEST_F(FactorialJobTest, MemoryThatCannotBeHadOrReturned) {
 
 TEST_F(FactorialJobTest, AWorkerThatCannotStartEndsTheJobAtOnce) {
     jobTestSeams.startWorker = NoThread;
-    strcpy(theJob.destinationPath, (*folder + "nothread.txt").c_str());
-    jobState.mainWindow = window;
-    jobState.n = 10;
-    jobState.progressIntervalMs = 10;
-    jobState.notifications = {OnStarted, OnFinished, OnStopped, OnFailed};
-    theJob.progressProc = Ticker;
-    theJob.instance = GetModuleHandleA(nullptr);
-    SetWindowTextA(window, "12% - busy");
-    StartJob(&theJob);
+    Launch(10, folder + "nothread.txt", 10);
     // Reported and torn down before StartJob returned, on this thread.
     EXPECT_EQ(TakeEvents(), (std::vector<std::string>{"failed computing=0 id=2104 on-ui"}));
     ExpectIdle();
@@ -434,7 +397,7 @@ TEST_F(FactorialJobTest, AWorkerThatCannotStartEndsTheJobAtOnce) {
 
 TEST_F(FactorialJobTest, ResultFileThatCannotBeWritten) {
     // The folder does not exist.
-    const std::string missing = *folder + "no-such-folder\\f.txt";
+    const std::string missing = folder + "no-such-folder\\f.txt";
     ASSERT_TRUE(RunJob(100, missing));
     EXPECT_EQ(TakeEvents(), FailedWith(IDS_ERR_WRITE));
     EXPECT_EQ(releases.exchange(0), 1);
@@ -442,7 +405,7 @@ TEST_F(FactorialJobTest, ResultFileThatCannotBeWritten) {
     ExpectNextJobSucceeds();
 
     // Another holder has the destination open without sharing.
-    const std::string held = *folder + "held.txt";
+    const std::string held = folder + "held.txt";
     HANDLE other = CreateFileA(held.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(other, INVALID_HANDLE_VALUE);

@@ -43,24 +43,22 @@ TEST_F(ResultFileTest, EveryByteMatchesTheLayoutAroundLineAndLimbBoundaries) {
 }
 
 TEST_F(ResultFileTest, SizesOfTheWorkedExamples) {
+    // Written out by hand, so that a fault shared with the layout helper shows.
     const struct {
         unsigned long n;
-        size_t bytes;
         const char* text;
     } cases[] = {
-        {0, 11, "0!= \r\n  1\r\n"},
-        {5, 11, "5!= \r\n120\r\n"},
-        {10, 18, "10!= \r\n  3628800\r\n"},
-        {25, 36, "25!= \r\n 15511210043330985984000000\r\n"},
+        {0, "0!= \r\n  1\r\n"},
+        {5, "5!= \r\n120\r\n"},
+        {10, "10!= \r\n  3628800\r\n"},
+        {25, "25!= \r\n 15511210043330985984000000\r\n"},
     };
     for (const auto& c : cases) {
-        const std::string file = WriteAndRead(c.n, "w" + std::to_string(c.n) + ".txt");
-        EXPECT_EQ(file.size(), c.bytes) << c.n;
-        EXPECT_EQ(file, c.text) << c.n;
+        EXPECT_EQ(WriteAndRead(c.n, "w" + std::to_string(c.n) + ".txt"), c.text) << c.n;
     }
+    // 47! fills its one line to the end; 48! starts a second.
     EXPECT_EQ(WriteAndRead(47, "w47.txt").size(), 69u);
     EXPECT_EQ(WriteAndRead(48, "w48.txt").size(), 74u);
-    EXPECT_EQ(WriteAndRead(50, "w50.txt").size(), 77u);
 }
 
 TEST_F(ResultFileTest, ReplacesALongerFileLeavingNoTrailingBytes) {
