@@ -51,24 +51,13 @@ LRESULT CALLBACK UiDriver::SyncHook(int code, WPARAM wParam, LPARAM lParam) {
     return CallNextHookEx(syncHook, code, wParam, lParam);
 }
 
-DWORD WINAPI UiDriver::ThreadMain(LPVOID self) {
-    UiDriver* driver = static_cast<UiDriver*>(self);
-    driver->script_(*driver);
-    return 0;
-}
-
 void UiDriver::Start(std::function<void(UiDriver&)> script) {
     Join();
-    script_ = std::move(script);
-    thread_ = CreateThread(nullptr, 0, ThreadMain, this, 0, nullptr);
+    thread_ = std::thread([this, script] { script(*this); });
 }
 
 void UiDriver::Join() {
-    if (thread_) {
-        WaitForSingleObject(thread_, INFINITE);
-        CloseHandle(thread_);
-        thread_ = nullptr;
-    }
+    if (thread_.joinable()) thread_.join();
 }
 
 bool UiDriver::Sync(HWND target) {

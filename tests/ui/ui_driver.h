@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 class UiDriver {
@@ -42,11 +43,9 @@ public:
 
 private:
     static LRESULT CALLBACK SyncHook(int code, WPARAM wParam, LPARAM lParam);
-    static DWORD WINAPI ThreadMain(LPVOID self);
 
     DWORD uiThread_;
-    HANDLE thread_ = nullptr;
-    std::function<void(UiDriver&)> script_;
+    std::thread thread_;
 };
 
 // The first visible top-level window of any process for which `match`
