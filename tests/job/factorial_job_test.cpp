@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/limb_groups.h"
@@ -37,9 +38,7 @@ void Record(const std::string& e) {
 
 std::vector<std::string> TakeEvents() {
     std::lock_guard<std::mutex> hold(eventsLock);
-    std::vector<std::string> taken;
-    taken.swap(events);
-    return taken;
+    return std::exchange(events, {});
 }
 
 int reportDelayMs = 0;  // how long a report holds the semaphore
