@@ -58,12 +58,13 @@ TEST(GuardedRegion, ReportsTheFaultCodeAndKeepsWhatWasDoneBeforeIt) {
     }
 }
 
-// A guard belongs to its thread: a fault on another thread under its own
-// guard comes back there, and the first guard still sees its body finish.
+// A guard belongs to its thread: a fault under another thread's guard comes
+// back there, and the parked first guard still sees its body finish.
 struct Parked {
-    HANDLE release;
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     std::atomic<int> entered{0};
     volatile int finished = 0;
+    DWORD code = 0xFFFFFFFF;
 };
 
 void WaitsForRelease(void* p) {
@@ -73,33 +74,23 @@ void WaitsForRelease(void* p) {
     parked->finished = 1;
 }
 
-struct ThreadRun {
-    Parked* parked;
-    DWORD code = 0xFFFFFFFF;
-};
-
 DWORD WINAPI GuardedWaiter(LPVOID p) {
-    ThreadRun* run = static_cast<ThreadRun*>(p);
-    run->code = RunGuarded(WaitsForRelease, run->parked);
+    static_cast<Parked*>(p)->code = RunGuarded(WaitsForRelease, p);
     return 0;
 }
 
 TEST(GuardedRegion, AFaultIsRoutedToTheThreadThatRaisedIt) {
     Parked parked;
-    parked.release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    ThreadRun run{&parked};
-    HANDLE waiter = CreateThread(nullptr, 0, GuardedWaiter, &run, 0, nullptr);
+    HANDLE waiter = CreateThread(nullptr, 0, GuardedWaiter, &parked, 0, nullptr);
     ASSERT_NE(waiter, nullptr);
     while (parked.entered == 0) Sleep(1);
-
     Work work;
     EXPECT_EQ(RunGuarded(DividesByZero, &work), 0xC0000094u);
-
     SetEvent(parked.release);
     WaitForSingleObject(waiter, INFINITE);
     CloseHandle(waiter);
     CloseHandle(parked.release);
-    EXPECT_EQ(run.code, 0u);
+    EXPECT_EQ(parked.code, 0u);
     EXPECT_EQ(parked.finished, 1);
 }
 
