@@ -1,6 +1,5 @@
-// The factorial dialog driven in this process: the dialog runs its modal loop
-// on the test's main thread while a driver thread types keys, clicks buttons
-// and answers the save dialog and the warnings.
+// The factorial dialog runs its modal loop on the main thread while a driver
+// thread types, clicks and answers the save dialog and the warnings.
 #include "ui/factorial_dialog.h"
 
 #include <gtest/gtest.h>
@@ -173,10 +172,6 @@ TEST(FactorialDialog, KeyFilterKeepsTheFieldWithinOneMillion) {
         EXPECT_EQ(WindowText(field), "0000000");
         EXPECT_EQ(ControlText(dialog, IDC_DIGITS_VALUE), DigitsText(0));
         EXPECT_EQ(ControlText(dialog, IDC_MEMORY_VALUE), MemoryText(0));
-        ClearField(d, field);
-        d.Type(field, "0001000");
-        EXPECT_EQ(ControlText(dialog, IDC_DIGITS_VALUE), DigitsText(1000));
-        EXPECT_EQ(ControlText(dialog, IDC_MEMORY_VALUE), MemoryText(1000));
     });
     EXPECT_EQ(result, FACTO_CANCEL);
 }
