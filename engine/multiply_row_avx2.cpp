@@ -66,10 +66,7 @@ int MultiplyRowAvx2(uint64_t* limbs, uint64_t count, uint64_t a, uint64_t* carry
     if (a >= kAvx2MultiplierLimit) return MultiplyRowScalar(limbs, count, a, carry);
 
     uint64_t c = 0;
-    const uint64_t misalign = (reinterpret_cast<uintptr_t>(limbs) / 8) % 4;
-    uint64_t head = misalign ? 4 - misalign : 0;
-    if (head > count) head = count;
-    MultiplyRunScalar(limbs, head, a, &c);
+    const uint64_t head = MultiplyAlignmentHead(limbs, count, 4, a, &c);
     uint64_t* p = limbs + head;
     uint64_t n = count - head;
 

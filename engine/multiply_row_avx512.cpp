@@ -51,11 +51,7 @@ int MultiplyRowAvx512(uint64_t* limbs, uint64_t count, uint64_t a, uint64_t* car
     if (a >= kVectorMultiplierLimit) return MultiplyRowScalar(limbs, count, a, carry);
 
     uint64_t c = 0;
-    // Scalar limbs up to a 64-byte boundary, so every vector load is aligned.
-    const uint64_t misalign = (reinterpret_cast<uintptr_t>(limbs) / 8) % 8;
-    uint64_t head = misalign ? 8 - misalign : 0;
-    if (head > count) head = count;
-    MultiplyRunScalar(limbs, head, a, &c);
+    const uint64_t head = MultiplyAlignmentHead(limbs, count, 8, a, &c);
     uint64_t* p = limbs + head;
     uint64_t n = count - head;
 

@@ -52,4 +52,16 @@ inline void MultiplyRunScalar(uint64_t* limbs, uint64_t count, uint64_t a, uint6
     *carry = c;
 }
 
+// Multiplies the limbs in front of the first `vectorLimbs`-aligned one (all of
+// them when the row is shorter), so the vector loop that follows loads and
+// stores aligned. Returns how many it took.
+inline uint64_t MultiplyAlignmentHead(uint64_t* limbs, uint64_t count, uint64_t vectorLimbs,
+                                      uint64_t a, uint64_t* carry) {
+    const uint64_t misalign = (reinterpret_cast<uintptr_t>(limbs) / 8) % vectorLimbs;
+    uint64_t head = misalign ? vectorLimbs - misalign : 0;
+    if (head > count) head = count;
+    MultiplyRunScalar(limbs, head, a, carry);
+    return head;
+}
+
 }  // namespace
