@@ -22,8 +22,26 @@ void AccSetUp(uint64_t* block, uint64_t byteSize);
 
 // Multiplies the value in place by a, 1 <= a <= 10^18. Returns kAccOk,
 // kAccOverflow or kAccNoRoom (then topIndex is unchanged and the final carry
-// dropped).
+// dropped). Leaves the limbs normalized.
 int AccMultiply(uint64_t a);
+
+// The last multiplier of the group that starts at `first` (<= n): the
+// consecutive multipliers first .. last whose product the grouped pass of
+// this processor takes in one go (at least `first` alone).
+uint64_t AccGroupEnd(uint64_t first, uint64_t n);
+
+// Multiplies the value by first * (first + 1) * ... * last, a group from
+// AccGroupEnd, in one pass (split across the row team for a long row). The
+// limbs may be left lazy: AccNormalize before anything reads them. Near the
+// end of the block, where one more limb may not fit, the multipliers are
+// applied one at a time instead, so that running out of room is found at the
+// exact multiplier: then kAccNoRoom comes back with *reached set to it (else
+// *reached = last).
+int AccMultiplyGroup(uint64_t first, uint64_t last, uint64_t* reached);
+
+// Brings every limb below 10^18. The room for the limb this may add is kept
+// by AccMultiplyGroup.
+void AccNormalize();
 
 uint64_t AccTopIndex();
 uint64_t AccLowIndex();

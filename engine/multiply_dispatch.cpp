@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "engine/decimal_accumulator.h"
+
 #if defined(__x86_64__)
 #include <cpuid.h>
 #endif
@@ -124,6 +126,19 @@ MultiplyRowFn MultiplyRowOf(int variant) {
             return nullptr;
     }
 }
+
+GroupKernel GroupKernelOf(int variant) {
+    switch (variant) {
+        case kMultiplyAvx2:
+            return {MultiplyRowAvx2Lazy, kLazyMultiplierLimit, true};
+        case kMultiplyAvx512:
+            return {MultiplyRowAvx512Lazy, kLazyMultiplierLimit, true};
+        default:
+            return {MultiplyRowOf(variant), kLimbBase + 1, false};
+    }
+}
+
+GroupKernel ActiveGroupKernel() { return GroupKernelOf(ActiveMultiplyVariant()); }
 
 bool ForceMultiplyVariant(int variant) {
     if (!MultiplyVariantSupported(variant)) return false;

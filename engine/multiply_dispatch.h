@@ -16,17 +16,30 @@ enum MultiplyVariant : int {
     kMultiplyVariantCount = 4,
 };
 
-// Multipliers below this take the AVX-512 path (the AVX2 one stops at 2^31);
-// larger ones, up to 10^18, go through the scalar reciprocal kernel.
-constexpr uint64_t kVectorMultiplierLimit = 1ULL << 32;
+// Multipliers below these take the normalized vector paths; larger ones, up
+// to 10^18, go through the scalar reciprocal kernel.
+constexpr uint64_t kVectorMultiplierLimit = 1ULL << 32;  // AVX-512
+constexpr uint64_t kAvx2MultiplierLimit = 1ULL << 31;
+
+// The kernel a factorial's grouped passes use: consecutive multipliers are
+// applied as one product while it stays below `limit`. A lazy kernel leaves
+// lazy limbs; the others keep the limbs normalized.
+struct GroupKernel {
+    MultiplyRowFn row;
+    uint64_t limit;
+    bool lazy;
+};
 
 const char* MultiplyVariantName(int variant);  // "plain", "scalar", "avx2", "avx512"
 bool MultiplyVariantSupported(int variant);    // processor and operating system allow it
 int BestMultiplyVariant();
 int ActiveMultiplyVariant();
 MultiplyRowFn MultiplyRowOf(int variant);  // null for an unknown variant
+GroupKernel GroupKernelOf(int variant);    // row null for an unknown variant
+GroupKernel ActiveGroupKernel();
 
-// Test and benchmark hook: makes MultiplyRow run `variant` from now on.
+// Test and benchmark hook: makes MultiplyRow and the grouped passes run
+// `variant` from now on.
 // Returns false, changing nothing, when this machine cannot run it.
 bool ForceMultiplyVariant(int variant);
 
@@ -34,3 +47,5 @@ bool ForceMultiplyVariant(int variant);
 int MultiplyRowScalar(uint64_t* limbs, uint64_t count, uint64_t a, uint64_t* carry);
 int MultiplyRowAvx2(uint64_t* limbs, uint64_t count, uint64_t a, uint64_t* carry);
 int MultiplyRowAvx512(uint64_t* limbs, uint64_t count, uint64_t a, uint64_t* carry);
+int MultiplyRowAvx2Lazy(uint64_t* limbs, uint64_t count, uint64_t a, uint64_t* carry);
+int MultiplyRowAvx512Lazy(uint64_t* limbs, uint64_t count, uint64_t a, uint64_t* carry);

@@ -1,10 +1,13 @@
-// AVX-512 F/DQ kernel: 32 limbs a round in four vectors. Every limb's
-// quotient comes from a double-precision estimate that never exceeds the
-// true one, its remainder from 64-bit products, and the carry into a limb is
-// its neighbour's quotient. For a factorial's limbs a sum reaches 10^18 about
-// once in 10^12 limbs, so a round checks for that once and, when it happens,
-// redoes its 32 limbs with the scalar kernel, which also settles an estimate
-// that came out one short.
+// AVX-512 F/DQ kernels: 32 limbs a round in four vectors, in both forms.
+// Every limb's quotient comes from a double-precision estimate that never
+// exceeds the true one, its remainder from 64-bit low products, and the carry
+// into a limb is its neighbour's quotient, moved up one lane.
+//   normalized (a < 2^32): for a factorial's limbs a sum reaches 10^18 about
+//     once in 10^12 limbs, so a round checks for that once and, when it
+//     happens, redoes its 32 limbs with the scalar code, which also settles an
+//     estimate that came out one short;
+//   lazy (a < 2^44): no check at all; a short estimate or a large carry just
+//     leaves a limb above 10^18, within the lazy bound.
 // Compiled with -mavx512f -mavx512dq; reached only through the dispatcher.
 #include <immintrin.h>
 
@@ -15,19 +18,41 @@
 
 namespace {
 
+// Every floating-point step rounds toward zero whatever the caller's MXCSR
+// says, and raises nothing.
+constexpr int kTowardZero = _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC;
+
+// The largest double not above 10^-18.
+constexpr double kInverseBaseBelow = 0x1.2725dd1d243abp-60;
+
 struct Constants {
     __m512i base;
     __m512i baseLess1;
     __m512i multiplier;
-    __m512d scale;  // a / 10^18, shaded low so the estimate never exceeds the quotient
+    __m512d scale;  // a * 10^-18, rounded down
 };
 
-// For a < 2^32 and x < 10^18: q' = trunc(x * scale) <= q = floor(x * a / 10^18).
-// The shading (2^-48) outweighs the five roundings on the way (at most
-// 5 * 2^-53). The remainder x * a - q' * 10^18 is then below 10^18 exactly
-// when q' = q; a short estimate shows as a remainder of 10^18 or more.
+Constants MakeConstants(uint64_t a) {
+    const __m128d scale = _mm_mul_round_sd(_mm_set_sd(static_cast<double>(a)),
+                                           _mm_set_sd(kInverseBaseBelow), kTowardZero);
+    return {_mm512_set1_epi64(kLimbBase), _mm512_set1_epi64(kLimbBase - 1), _mm512_set1_epi64(a),
+            _mm512_set1_pd(_mm_cvtsd_f64(scale))};
+}
+
+// Per lane, q' = trunc(x' * scale) with x' the double of x. Every step rounds
+// toward zero from a positive value, and scale is below a / 10^18, so
+// q' <= x * a / 10^18: never high. The constant, the scale, x' and the
+// product each lose less than 2^-52 of their value, so q' falls short of
+// x * a / 10^18 by less than 2^-50 of it: 2^-18 for normalized limbs with
+// a < 2^32, 2^-4.8 for lazy limbs (below 2^61) with a < 2^44. Below one
+// either way, so q' is q or q - 1 and the remainder x * a - q' * 10^18 lies in
+// [0, 2 * 10^18): the low 64 bits of the products give it exactly.
+// (Zero-masked multiply: the unmasked one's undefined pass-through draws a
+// GCC warning.)
 inline __m512i EstimateQuotients(const Constants& k, __m512i x, __m512i* remainder) {
-    const __m512i q = _mm512_cvttpd_epi64(_mm512_mul_pd(_mm512_cvtepi64_pd(x), k.scale));
+    const __m512d product = _mm512_maskz_mul_round_pd(
+        0xFF, _mm512_cvt_roundepi64_pd(x, kTowardZero), k.scale, kTowardZero);
+    const __m512i q = _mm512_cvtt_roundpd_epi64(product, _MM_FROUND_NO_EXC);
     *remainder =
         _mm512_sub_epi64(_mm512_mullo_epi64(x, k.multiplier), _mm512_mullo_epi64(q, k.base));
     return q;
@@ -45,65 +70,74 @@ inline uint64_t LastLane(__m512i v) {
     return lanes[7];
 }
 
-}  // namespace
+template <bool kLazy>
+inline void RunOneByOne(uint64_t* limbs, uint64_t count, uint64_t a, uint64_t* carry) {
+    if (kLazy) {
+        MultiplyRunLazy(limbs, count, a, carry);
+    } else {
+        MultiplyRunScalar(limbs, count, a, carry);
+    }
+}
 
-int MultiplyRowAvx512(uint64_t* limbs, uint64_t count, uint64_t a, uint64_t* carry) {
-    if (a >= kVectorMultiplierLimit) return MultiplyRowScalar(limbs, count, a, carry);
+// Stores the new limbs of `vectors` consecutive vectors, or, in the
+// normalized form when a sum reached 10^18, redoes them one by one. Returns
+// the vector whose last lane carries into the next limb.
+template <bool kLazy, int vectors>
+inline __m512i FinishRound(const Constants& k, uint64_t* p, const __m512i* r, const __m512i* q,
+                           __m512i previous, uint64_t a) {
+    __m512i sums[vectors];
+    __mmask8 big = 0;
+    for (int v = 0; v < vectors; ++v) {
+        sums[v] = _mm512_add_epi64(r[v], ShiftIn(q[v], v == 0 ? previous : q[v - 1]));
+        if (!kLazy) big |= _mm512_cmpgt_epu64_mask(sums[v], k.baseLess1);
+    }
+    if (kLazy || __builtin_expect(big == 0, 1)) {
+        for (int v = 0; v < vectors; ++v) _mm512_store_si512(p + 8 * v, sums[v]);
+        return q[vectors - 1];
+    }
+    uint64_t roundCarry = LastLane(previous);
+    MultiplyRunScalar(p, 8 * vectors, a, &roundCarry);
+    return _mm512_set1_epi64(roundCarry);
+}
 
+template <bool kLazy>
+int MultiplyRowAvx512Form(uint64_t* limbs, uint64_t count, uint64_t a, uint64_t* carry) {
     uint64_t c = 0;
-    const uint64_t head = MultiplyAlignmentHead(limbs, count, 8, a, &c);
+    const uint64_t head = AlignmentHead(limbs, count, 8);
+    RunOneByOne<kLazy>(limbs, head, a, &c);
     uint64_t* p = limbs + head;
     uint64_t n = count - head;
 
     if (n >= 8) {
-        const Constants k = {_mm512_set1_epi64(kLimbBase), _mm512_set1_epi64(kLimbBase - 1),
-                             _mm512_set1_epi64(a),
-                             _mm512_set1_pd(static_cast<double>(a) * 1e-18 * (1.0 - 0x1p-48))};
+        const Constants k = MakeConstants(a);
         // Lane 7 holds the carry into the next limb.
         __m512i previous = _mm512_set1_epi64(c);
         for (; n >= 32; n -= 32, p += 32) {
-            __m512i r0, r1, r2, r3;
-            const __m512i q0 = EstimateQuotients(k, _mm512_load_si512(p), &r0);
-            const __m512i q1 = EstimateQuotients(k, _mm512_load_si512(p + 8), &r1);
-            const __m512i q2 = EstimateQuotients(k, _mm512_load_si512(p + 16), &r2);
-            const __m512i q3 = EstimateQuotients(k, _mm512_load_si512(p + 24), &r3);
-            const __m512i s0 = _mm512_add_epi64(r0, ShiftIn(q0, previous));
-            const __m512i s1 = _mm512_add_epi64(r1, ShiftIn(q1, q0));
-            const __m512i s2 = _mm512_add_epi64(r2, ShiftIn(q2, q1));
-            const __m512i s3 = _mm512_add_epi64(r3, ShiftIn(q3, q2));
-            const __mmask8 big = _mm512_cmpgt_epu64_mask(s0, k.baseLess1) |
-                                 _mm512_cmpgt_epu64_mask(s1, k.baseLess1) |
-                                 _mm512_cmpgt_epu64_mask(s2, k.baseLess1) |
-                                 _mm512_cmpgt_epu64_mask(s3, k.baseLess1);
-            if (__builtin_expect(big == 0, 1)) {
-                _mm512_store_si512(p, s0);
-                _mm512_store_si512(p + 8, s1);
-                _mm512_store_si512(p + 16, s2);
-                _mm512_store_si512(p + 24, s3);
-                previous = q3;
-            } else {
-                uint64_t roundCarry = LastLane(previous);
-                MultiplyRunScalar(p, 32, a, &roundCarry);
-                previous = _mm512_set1_epi64(roundCarry);
-            }
+            __m512i r[4], q[4];
+            for (int v = 0; v < 4; ++v)
+                q[v] = EstimateQuotients(k, _mm512_load_si512(p + 8 * v), &r[v]);
+            previous = FinishRound<kLazy, 4>(k, p, r, q, previous, a);
         }
         for (; n >= 8; n -= 8, p += 8) {
-            __m512i r;
-            const __m512i q = EstimateQuotients(k, _mm512_load_si512(p), &r);
-            const __m512i s = _mm512_add_epi64(r, ShiftIn(q, previous));
-            if (_mm512_cmpgt_epu64_mask(s, k.baseLess1) == 0) {
-                _mm512_store_si512(p, s);
-                previous = q;
-            } else {
-                uint64_t roundCarry = LastLane(previous);
-                MultiplyRunScalar(p, 8, a, &roundCarry);
-                previous = _mm512_set1_epi64(roundCarry);
-            }
+            __m512i r[1], q[1];
+            q[0] = EstimateQuotients(k, _mm512_load_si512(p), &r[0]);
+            previous = FinishRound<kLazy, 1>(k, p, r, q, previous, a);
         }
         c = LastLane(previous);
     }
 
-    MultiplyRunScalar(p, n, a, &c);
+    RunOneByOne<kLazy>(p, n, a, &c);
     *carry = c;
     return kAccOk;
+}
+
+}  // namespace
+
+int MultiplyRowAvx512(uint64_t* limbs, uint64_t count, uint64_t a, uint64_t* carry) {
+    if (a >= kVectorMultiplierLimit) return MultiplyRowScalar(limbs, count, a, carry);
+    return MultiplyRowAvx512Form<false>(limbs, count, a, carry);
+}
+
+int MultiplyRowAvx512Lazy(uint64_t* limbs, uint64_t count, uint64_t a, uint64_t* carry) {
+    return MultiplyRowAvx512Form<true>(limbs, count, a, carry);
 }

@@ -1,5 +1,8 @@
+// The accumulator's edges, its memory, the limb groups, the digit count and
+// the size estimates.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <vector>
 
 #include "engine/accumulator_memory.h"
@@ -9,120 +12,142 @@
 
 namespace {
 
-void MultiplyUpTo(uint64_t n) {
-    for (uint64_t k = 1; k <= n; ++k) ASSERT_EQ(AccMultiply(k), kAccOk) << "at " << k;
+std::vector<uint64_t> Limbs() {
+    std::vector<uint64_t> limbs;
+    for (uint64_t i = 0; i <= AccTopIndex(); ++i) limbs.push_back(AccLimb(i));
+    return limbs;
 }
 
-class AccumulatorTest : public testing::Test {
-protected:
-    void SetUp() override { ASSERT_EQ(AccAllocate(64 * 1024), 0); }
-    void TearDown() override { EXPECT_EQ(AccRelease(), 0); }
-};
+TEST(Accumulator, MultiplyEdges) {
+    ASSERT_EQ(AccAllocate(64 * 1024), 0);
+    EXPECT_EQ(Limbs(), std::vector<uint64_t>{1});
+    for (uint64_t k = 1; k <= 20; ++k) ASSERT_EQ(AccMultiply(k), kAccOk);
+    EXPECT_EQ(Limbs(), (std::vector<uint64_t>{432902008176640000ULL, 2}));
+    EXPECT_EQ(CountResultDigits(), 19u);
+    for (uint64_t k = 21; k <= 75; ++k) ASSERT_EQ(AccMultiply(k), kAccOk);
+    // 75! ends in exactly 18 zeros; the skip moves past them at the next step.
+    EXPECT_EQ(AccLimb(0), 0u);
+    EXPECT_EQ(AccLowIndex(), 0u);
+    ASSERT_EQ(AccMultiply(76), kAccOk);
+    EXPECT_EQ(AccLowIndex(), 1u);
+    EXPECT_EQ(AccRelease(), 0);
 
-TEST_F(AccumulatorTest, FreshValueIsOneAndMultiplyingByOneChangesNothing) {
-    EXPECT_EQ(AccLimbCount(), 1u);
-    EXPECT_EQ(AccTopIndex(), 0u);
-    EXPECT_EQ(AccLimb(0), 1u);
-    EXPECT_EQ(CountResultDigits(), 1u);
-    EXPECT_EQ(AccMultiply(1), kAccOk);
-    EXPECT_EQ(AccLimbCount(), 1u);
-    EXPECT_EQ(AccLimb(0), 1u);
+    // 10^18 as a multiplier adds a zero limb; (10^18 - 1)^2 = 10^36 - 2 * 10^18 + 1.
+    uint64_t block[4] = {};
+    AccSetUp(block, sizeof block);
+    ASSERT_EQ(AccMultiply(kLimbBase), kAccOk);
+    EXPECT_EQ(Limbs(), (std::vector<uint64_t>{0, 1}));
+    ASSERT_EQ(AccMultiply(kLimbBase - 1), kAccOk);
+    ASSERT_EQ(AccMultiply(kLimbBase - 1), kAccOk);
+    EXPECT_EQ(Limbs(), (std::vector<uint64_t>{0, 1, kLimbBase - 2}));
 }
 
-TEST_F(AccumulatorTest, TwentyFactorialSpansTwoLimbs) {
-    MultiplyUpTo(20);
+// A block of one page: a factorial must run out of room at exactly the first
+// k whose k! needs a 513th limb, one multiplier at a time or in groups.
+TEST(Accumulator, OnePageRunsOutOfRoomAtTheExactMultiplier) {
+    uint64_t first = 2;
+    while (static_cast<uint64_t>(EstimateDigits(static_cast<int64_t>(first))) <= 512 * 18) ++first;
+    std::vector<uint64_t> block(512, 0xDEADBEEF);
+    AccSetUp(block.data(), 4096);
+    for (uint64_t k = 1; k < first; ++k) ASSERT_EQ(AccMultiply(k), kAccOk) << k;
+    EXPECT_EQ(AccMultiply(first), kAccNoRoom);
+    EXPECT_EQ(AccTopIndex(), 511u);
+
+    AccSetUp(block.data(), 4096);
+    uint64_t k = 1, reached = 0;
+    int status = kAccOk;
+    for (; status == kAccOk; k = reached + 1) {
+        status = AccMultiplyGroup(k, AccGroupEnd(k, 1000000), &reached);
+    }
+    EXPECT_EQ(status, kAccNoRoom);
+    EXPECT_EQ(reached, first);
+    EXPECT_EQ(AccTopIndex(), 511u);
+
+    // The limb base on a full block: the product modulo 10^(18 * 512).
+    AccSetUp(block.data(), 4096);
+    for (int i = 1; i <= 511; ++i) ASSERT_EQ(AccMultiply(kLimbBase), kAccOk);
+    EXPECT_EQ(AccMultiply(kLimbBase), kAccNoRoom);
+    EXPECT_EQ(AccLimb(511), 0u);
+}
+
+TEST(Accumulator, MemoryComesInWholePagesAndARefusalChangesNothing) {
+    const uint64_t page = AccPageSize();
+    for (const uint64_t request : {uint64_t{1}, 3 * page}) {
+        ASSERT_EQ(AccAllocate(request), 0);
+        EXPECT_EQ(AccByteSize(), request == 1 ? page : request);
+        EXPECT_EQ(AccBase()[AccByteSize() / 8 - 1], 0u);  // committed and zero-filled
+        EXPECT_EQ(AccRelease(), 0);
+    }
+    EXPECT_EQ(RoundUpToPages(2539192, 4096), 2539520u);
+    EXPECT_EQ(RoundUpToPages(0x20000, 4096), 0x20000u);
+
+    uint64_t block[4] = {};
+    AccSetUp(block, sizeof block);
+    ASSERT_EQ(AccMultiply(kLimbBase), kAccOk);
+    EXPECT_EQ(AccAllocate(UINT64_C(1) << 62), 1);
+    EXPECT_EQ(AccBase(), block);
     EXPECT_EQ(AccTopIndex(), 1u);
-    EXPECT_EQ(AccLimb(0), 432902008176640000ULL);
-    EXPECT_EQ(AccLimb(1), 2u);
+}
+
+TEST(LimbGroups, SplitAndDigitCount) {
+    const struct {
+        uint64_t value, top, groups[6];
+    } splits[] = {
+        {0, 0, {0, 0, 0, 0, 0, 0}},
+        {1000, 1, {0, 1, 0, 0, 0, 0}},
+        {432902008176640000ULL, 5, {0, 640, 176, 8, 902, 432}},
+        {kLimbBase - 1, 5, {999, 999, 999, 999, 999, 999}},
+        {123456789012ULL, 3, {12, 789, 456, 123, 0, 0}},
+    };
+    for (const auto& s : splits) {
+        LimbGroups r{};
+        r.value = s.value;
+        SplitLimb(&r);
+        EXPECT_EQ(r.groupCount, 6u);
+        EXPECT_EQ(r.topGroup, s.top) << s.value;
+        EXPECT_EQ(std::vector<uint64_t>(r.groups, r.groups + 6),
+                  std::vector<uint64_t>(s.groups, s.groups + 6))
+            << s.value;
+    }
+    // Every power of ten and the number below it, and across a limb boundary.
+    uint64_t limbs[2] = {};
+    uint64_t power = 1;
+    for (uint64_t digits = 1; digits <= 18; ++digits, power *= 10) {
+        AccSetUp(limbs, sizeof limbs);
+        limbs[0] = power;
+        EXPECT_EQ(CountResultDigits(), digits);
+        limbs[0] = power * 10 - 1;
+        EXPECT_EQ(CountResultDigits(), digits);
+    }
+    AccSetUp(limbs, sizeof limbs);
+    ASSERT_EQ(AccMultiply(kLimbBase), kAccOk);
     EXPECT_EQ(CountResultDigits(), 19u);
 }
 
-TEST_F(AccumulatorTest, LowIndexStepsPastTheFirstZeroLimbAtSeventySix) {
-    MultiplyUpTo(75);  // 75! ends in exactly 18 zeros
-    EXPECT_EQ(AccLimbCount(), 7u);
-    EXPECT_EQ(AccLimb(0), 0u);
-    EXPECT_NE(AccLimb(1) % 10, 0u);
-    EXPECT_EQ(AccLowIndex(), 0u);  // the skip runs at the next multiplication
-    ASSERT_EQ(AccMultiply(76), kAccOk);
-    EXPECT_EQ(AccLowIndex(), 1u);
-    EXPECT_EQ(AccLimb(0), 0u);
-}
-
-TEST_F(AccumulatorTest, LimbBaseAsMultiplierAddsOneZeroLimb) {
-    ASSERT_EQ(AccMultiply(kLimbBase), kAccOk);
-    EXPECT_EQ(AccTopIndex(), 1u);
-    EXPECT_EQ(AccLimb(0), 0u);
-    EXPECT_EQ(AccLimb(1), 1u);
-    // The largest allowed multiplier on the largest limbs keeps every limb in base.
-    ASSERT_EQ(AccMultiply(kLimbBase - 1), kAccOk);
-    ASSERT_EQ(AccMultiply(kLimbBase - 1), kAccOk);
-    EXPECT_EQ(AccLowIndex(), 1u);
-    // (10^18 - 1)^2 = 10^36 - 2*10^18 + 1: limbs [1, 10^18 - 2] above the zero limb.
-    EXPECT_EQ(AccTopIndex(), 2u);
-    EXPECT_EQ(AccLimb(1), 1u);
-    EXPECT_EQ(AccLimb(2), kLimbBase - 2);
-}
-
-TEST(AccumulatorKernel, OnePageBlockRunsOutOfRoomAtIndex512) {
-    std::vector<uint64_t> block(512, 0xDEADBEEF);
-    AccSetUp(block.data(), 4096);
-    for (int k = 1; k <= 511; ++k) ASSERT_EQ(AccMultiply(kLimbBase), kAccOk);
-    EXPECT_EQ(AccTopIndex(), 511u);
-    EXPECT_EQ(AccLimb(511), 1u);
-    EXPECT_EQ(AccMultiply(kLimbBase), kAccNoRoom);
-    EXPECT_EQ(AccTopIndex(), 511u);
-    EXPECT_EQ(AccLimb(511), 0u);  // the product modulo 10^(18 * 512)
-}
-
-TEST(AccumulatorKernel, FactorialFillsAOnePageBlockExactlyWhereItsDigitsSayItShould) {
-    // The first k whose factorial needs more than 512 limbs is where the
-    // multiplication must fail, and not one multiplier earlier.
-    uint64_t first = 2;
-    while (static_cast<uint64_t>(EstimateDigits(static_cast<int64_t>(first))) <= 512 * 18) ++first;
-    std::vector<uint64_t> block(512);
-    AccSetUp(block.data(), 4096);
-    for (uint64_t k = 1; k < first; ++k) ASSERT_EQ(AccMultiply(k), kAccOk) << k;
-    EXPECT_EQ(AccTopIndex(), 511u);
-    EXPECT_EQ(AccMultiply(first), kAccNoRoom);
-    EXPECT_EQ(AccTopIndex(), 511u);
-}
-
-TEST(AccumulatorMemory, RequestsAreRaisedToWholePages) {
-    const uint64_t page = AccPageSize();
-    ASSERT_GT(page, 0u);
-    ASSERT_EQ(AccAllocate(1), 0);
-    EXPECT_EQ(AccByteSize(), page);
-    EXPECT_EQ(AccTopIndex(), 0u);
-    EXPECT_EQ(AccRelease(), 0);
-
-    ASSERT_EQ(AccAllocate(3 * page), 0);
-    EXPECT_EQ(AccByteSize(), 3 * page);
-    // The whole block is committed and zero-filled: the last limb is usable.
-    EXPECT_EQ(AccBase()[3 * page / 8 - 1], 0u);
-    EXPECT_EQ(AccRelease(), 0);
-
-    EXPECT_EQ(RoundUpToPages(2539192, 4096), 2539520u);
-    EXPECT_EQ(RoundUpToPages(100000, 4096), 102400u);
-    EXPECT_EQ(RoundUpToPages(0x20000, 4096), 0x20000u);
-}
-
-TEST(AccumulatorMemory, ReleaseAfterAFailedMultiplicationSucceeds) {
-    ASSERT_EQ(AccAllocate(1), 0);
-    const uint64_t limbsInBlock = AccByteSize() / 8;
-    int status = kAccOk;
-    for (uint64_t k = 0; k < limbsInBlock && status == kAccOk; ++k) status = AccMultiply(kLimbBase);
-    EXPECT_EQ(status, kAccNoRoom);
-    EXPECT_EQ(AccRelease(), 0);
-}
-
-TEST(AccumulatorMemory, RefusedAllocationLeavesTheStateAlone) {
-    std::vector<uint64_t> block(4, 0);
-    AccSetUp(block.data(), 32);
-    ASSERT_EQ(AccMultiply(kLimbBase), kAccOk);
-    EXPECT_EQ(AccAllocate(UINT64_C(1) << 62), 1);
-    EXPECT_EQ(AccBase(), block.data());
-    EXPECT_EQ(AccTopIndex(), 1u);
-    EXPECT_EQ(AccByteSize(), 32u);
+TEST(SizeEstimates, ExactDigitCountsUpToOneMillionAndTheirBytes) {
+    // The exact digit count of n! is floor(log10 n!) + 1, with log10 n! summed
+    // term by term in extended precision (Kahan-compensated). The fractional
+    // part stays far enough from an integer for the sum to decide every floor.
+    long double sum = 0, compensation = 0, closest = 1;
+    int64_t mismatches = 0;
+    EXPECT_EQ(EstimateDigits(0), 1);
+    for (int64_t n = 1; n <= 1000000; ++n) {
+        const long double term = std::log10(static_cast<long double>(n)) - compensation;
+        const long double next = sum + term;
+        compensation = (next - sum) - term;
+        sum = next;
+        const long double fraction = sum - std::floor(sum);
+        if (n > 1) closest = std::fmin(closest, std::fmin(fraction, 1 - fraction));
+        const int64_t exact = static_cast<int64_t>(std::floor(sum)) + 1;
+        if (EstimateDigits(n) != exact && ++mismatches <= 5) {
+            ADD_FAILURE() << "n = " << n << ": estimate " << EstimateDigits(n) << ", exact "
+                          << exact;
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
+    EXPECT_GT(closest, 1e-9L);
+    const uint64_t bytes[][2] = {{0, 0}, {1, 8}, {18, 8}, {19, 16}, {5565709, 2473656}};
+    for (const auto& b : bytes) EXPECT_EQ(BytesForDigits(b[0]), b[1]) << b[0];
 }
 
 }  // namespace

@@ -1,17 +1,22 @@
-// N! from the accumulator against GMP's exact value: every N up to 3,000 and
-// twenty checkpoints up to 100,000 with the processor's own kernel, and every
-// N up to 3,000 with each kernel it can run. Natively GMP is asked directly and the
-// limbs are compared one by one; under Wine the native oracle's fingerprints
-// (limb count, top limb, hash of all limbs) stand in for it.
+// N! from the accumulator against GMP's exact value, natively limb by limb and
+// under Wine through the native oracle's fingerprints (limb count, top limb,
+// hash of all limbs): the per-multiplier loop with each kernel up to 3,000,
+// and the grouped loop the job runs, on one thread and split across helpers
+// that start late, at every group's end up to 3,000, for groups ending
+// exactly at N, and at checkpoints up to 1,000,000.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <iterator>
+#include <thread>
 #include <vector>
 
 #include "engine/accumulator_memory.h"
 #include "engine/decimal_accumulator.h"
 #include "engine/limb_groups.h"
 #include "engine/multiply_dispatch.h"
+#include "engine/row_team.h"
 #include "engine/size_estimates.h"
 #include "tests/support/limb_hash.h"
 
@@ -23,89 +28,154 @@
 
 namespace {
 
-std::vector<uint64_t> AccumulatorLimbs() {
-    std::vector<uint64_t> limbs(AccLimbCount());
-    for (uint64_t i = 0; i < limbs.size(); ++i) limbs[i] = AccLimb(i);
+#if defined(__SANITIZE_ADDRESS__)
+constexpr unsigned kLargestChecked = 100000;  // the unoptimized build takes minutes beyond
+#else
+constexpr unsigned kLargestChecked = 1000000;
+#endif
+
+// The value's limbs, normalized here if the accumulator holds them lazy.
+std::vector<uint64_t> NormalizedLimbs() {
+    std::vector<uint64_t> limbs;
+    uint64_t carry = 0;
+    for (uint64_t i = 0; i <= AccTopIndex(); ++i) {
+        const uint64_t v = AccBase()[i] + carry;
+        limbs.push_back(v % kLimbBase);
+        carry = v / kLimbBase;
+    }
+    if (carry) limbs.push_back(carry);
     return limbs;
 }
 
 #if defined(_WIN32)
+bool ReferenceAvailable() { return ReadFactorialFingerprints().count(kLargestChecked) == 1; }
 
-class Reference {
-public:
-    Reference() : table_(ReadFactorialFingerprints()) {}
-    bool Available() const { return table_.size() > kDenseFactorialLimit; }
-    void Check(unsigned n, const std::vector<uint64_t>& limbs) {
-        const auto it = table_.find(n);
-        ASSERT_NE(it, table_.end()) << "no reference for " << n;
-        ASSERT_EQ(limbs.size(), it->second.limbCount) << n << "!";
-        EXPECT_EQ(limbs.back(), it->second.topLimb) << n << "!";
-        EXPECT_EQ(HashLimbs(limbs.data(), limbs.size()), it->second.hash) << n << "!";
-    }
-
-private:
-    std::map<unsigned, FactorialFingerprint> table_;
-};
-
+void ExpectFactorial(unsigned n, const std::vector<uint64_t>& limbs) {
+    static const std::map<unsigned, FactorialFingerprint> table = ReadFactorialFingerprints();
+    const auto it = table.find(n);
+    ASSERT_NE(it, table.end()) << "no reference for " << n;
+    ASSERT_EQ(limbs.size(), it->second.limbCount) << n << "!";
+    ASSERT_EQ(limbs.back(), it->second.topLimb) << n << "!";
+    ASSERT_EQ(HashLimbs(limbs.data(), limbs.size()), it->second.hash) << n << "!";
+}
 #else
+bool ReferenceAvailable() { return true; }
 
-class Reference {
-public:
-    Reference() { mpz_init_set_ui(product_, 1); }
-    ~Reference() { mpz_clear(product_); }
-    bool Available() const { return true; }
-    void Check(unsigned n, const std::vector<uint64_t>& limbs) {
-        while (reached_ < n) mpz_mul_ui(product_, product_, ++reached_);
-        ASSERT_EQ(reached_, n);
-        const std::vector<uint64_t> expected = LimbsOfDecimal(DecimalOf(product_));
-        ASSERT_EQ(limbs.size(), expected.size()) << n << "!";
-        for (size_t i = 0; i < limbs.size(); ++i)
-            ASSERT_EQ(limbs[i], expected[i]) << n << "! limb " << i;
-    }
-
-private:
-    mpz_t product_;
-    unsigned reached_ = 0;
-};
-
+void ExpectFactorial(unsigned n, const std::vector<uint64_t>& limbs) {
+    ASSERT_EQ(limbs, LimbsOfDecimal(FactorialDigits(n))) << n << "!";
+}
 #endif
 
-// Multiplies 1 .. last with the active kernel, checking every factorial up
-// to 3,000 and the checkpoints on the way.
-void CheckFactorialsUpTo(unsigned last) {
-    Reference reference;
-    ASSERT_TRUE(reference.Available()) << "reference data missing (run with --oracle=DIR)";
-    ASSERT_EQ(AccAllocate(BytesForDigits(EstimateDigits(last)) + 65536), 0);
-    size_t nextCheckpoint = 0;
-    reference.Check(0, AccumulatorLimbs());
-    for (unsigned n = 1; n <= last; ++n) {
-        ASSERT_EQ(AccMultiply(n), kAccOk) << n;
-        const bool checkpoint = nextCheckpoint < std::size(kFactorialCheckpoints) &&
-                                kFactorialCheckpoints[nextCheckpoint] == n;
-        if (n <= kDenseFactorialLimit || checkpoint) {
-            reference.Check(n, AccumulatorLimbs());
-            if (testing::Test::HasFatalFailure()) break;
-            ASSERT_EQ(CountResultDigits(), static_cast<uint64_t>(EstimateDigits(n))) << n;
+// The value is n!, and the zero-limb skip has kept up with its trailing zero
+// limbs (a pass makes at most one more).
+void Check(unsigned n) {
+    const std::vector<uint64_t> limbs = NormalizedLimbs();
+    ExpectFactorial(n, limbs);
+    uint64_t zeros = 0;
+    while (limbs[zeros] == 0) ++zeros;
+    ASSERT_GE(AccLowIndex() + 1, zeros) << n << "!";
+}
+
+void Allocate(unsigned n) { ASSERT_EQ(AccAllocate(BytesForDigits(EstimateDigits(n)) + 65536), 0); }
+
+// The job's loop from `first` up to n, checking the value at every group's end
+// when asked. Every group is as long as the kernel's limit allows. Returns
+// the next multiplier.
+unsigned GroupedUpTo(unsigned first, unsigned n, bool checkEveryGroup) {
+    const unsigned __int128 limit = ActiveGroupKernel().limit;
+    while (first <= n) {
+        const unsigned last = static_cast<unsigned>(AccGroupEnd(first, n));
+        unsigned __int128 product = 1;
+        for (unsigned k = first; k <= last; ++k) product *= k;
+        EXPECT_LT(product, limit) << first << ".." << last;
+        if (last < n) {
+            EXPECT_GE(product * (last + 1), limit) << first << ".." << last;
         }
-        if (checkpoint) ++nextCheckpoint;
+        uint64_t reached = 0;
+        EXPECT_EQ(AccMultiplyGroup(first, last, &reached), kAccOk);
+        EXPECT_EQ(reached, last);
+        if (checkEveryGroup) Check(last);
+        if (testing::Test::HasFailure()) break;
+        first = last + 1;
     }
-    EXPECT_EQ(AccRelease(), 0);
+    return first;
 }
 
-TEST(FactorialReference, EveryFactorialUpTo3000AndCheckpointsTo100000) {
-    ASSERT_EQ(ActiveMultiplyVariant(), BestMultiplyVariant());
-    CheckFactorialsUpTo(kFactorialCheckpoints[std::size(kFactorialCheckpoints) - 1]);
-}
-
-TEST(FactorialReference, EveryFactorialUpTo3000WithEachKernelForced) {
+TEST(Factorials, PerMultiplierWithEachKernelUpTo3000) {
+    ASSERT_TRUE(ReferenceAvailable()) << "reference data missing (run with --oracle=DIR)";
     for (int variant = 0; variant < kMultiplyVariantCount; ++variant) {
-        if (!MultiplyVariantSupported(variant)) continue;
+        if (!ForceMultiplyVariant(variant)) continue;
         SCOPED_TRACE(MultiplyVariantName(variant));
-        ASSERT_TRUE(ForceMultiplyVariant(variant));
-        CheckFactorialsUpTo(kDenseFactorialLimit);
-        if (HasFatalFailure()) break;
+        Allocate(kDenseFactorialLimit);
+        for (unsigned n = 1; n <= kDenseFactorialLimit && !HasFailure(); ++n) {
+            ASSERT_EQ(AccMultiply(n), kAccOk);
+            Check(n);
+            ASSERT_EQ(CountResultDigits(), static_cast<uint64_t>(EstimateDigits(n)));
+        }
+        EXPECT_EQ(AccRelease(), 0);
     }
     ForceMultiplyVariant(BestMultiplyVariant());
+}
+
+std::atomic<int> helpersMayStart{0};
+
+// A helper that gets no processor until the test lets it.
+unsigned long LateStart(void (*body)(void*), void* context) {
+    while (helpersMayStart.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    body(context);
+    return 0;
+}
+
+// Every kernel's grouped form on one thread, then split into parts of 16
+// limbs and up across three threads whose helpers start only halfway.
+TEST(Factorials, GroupedOnOneThreadAndAcrossLateHelpersUpTo3000) {
+    ASSERT_TRUE(ReferenceAvailable()) << "reference data missing (run with --oracle=DIR)";
+    for (int variant = 0; variant < kMultiplyVariantCount; ++variant) {
+        if (!ForceMultiplyVariant(variant)) continue;
+        for (const unsigned threads : {1u, 3u}) {
+            SCOPED_TRACE(std::string(MultiplyVariantName(variant)) + " x" +
+                         std::to_string(threads));
+            helpersMayStart = 0;
+            ASSERT_EQ(RowTeamStart(threads, {LateStart, nullptr, 16}), threads);
+            Allocate(kDenseFactorialLimit);
+            const unsigned next = GroupedUpTo(1, kDenseFactorialLimit / 2, true);
+            helpersMayStart = 1;
+            GroupedUpTo(next, kDenseFactorialLimit, true);
+            AccNormalize();
+            Check(kDenseFactorialLimit);
+            EXPECT_EQ(AccRelease(), 0);
+            RowTeamStop();
+            if (HasFailure()) return;
+        }
+    }
+    ForceMultiplyVariant(BestMultiplyVariant());
+}
+
+// Groups cut short at N, one run each; then one run with stops at the
+// checkpoints, split across helpers as the job does.
+TEST(Factorials, GroupsEndingExactlyAtNAndCheckpointsToOneMillion) {
+    ASSERT_TRUE(ReferenceAvailable()) << "reference data missing (run with --oracle=DIR)";
+    for (const unsigned n : {0u, 1u, 2u, 3u, 14u, 15u, 16u, 17u, 100u, 999u, 2999u}) {
+        Allocate(n);
+        GroupedUpTo(1, n, false);
+        AccNormalize();
+        Check(n);
+        EXPECT_EQ(CountResultDigits(), static_cast<uint64_t>(EstimateDigits(n)));
+        EXPECT_EQ(AccRelease(), 0);
+    }
+    RowTeamStart(2, {nullptr, nullptr, kRowTeamMinPartLimbs});
+    Allocate(kLargestChecked);
+    unsigned next = 1;
+    for (const unsigned n : kFactorialCheckpoints) {
+        if (n > kLargestChecked) break;
+        next = GroupedUpTo(next, n, false);
+        AccNormalize();
+        Check(n);
+        EXPECT_EQ(CountResultDigits(), static_cast<uint64_t>(EstimateDigits(n)));
+        if (HasFailure()) break;
+    }
+    EXPECT_EQ(AccRelease(), 0);
+    RowTeamStop();
 }
 
 }  // namespace

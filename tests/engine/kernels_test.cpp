@@ -1,0 +1,200 @@
+// Every row kernel against the plain form, in both forms, at the edges of the
+// limbs, the multipliers and the vector width, under every rounding mode.
+#include <gtest/gtest.h>
+#include <xmmintrin.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/decimal_accumulator.h"
+#include "engine/multiply_dispatch.h"
+
+namespace {
+
+constexpr uint64_t kB = kLimbBase;
+constexpr uint64_t kFive18 = 3814697265625ULL;  // 10^18 / 2^18
+
+struct Kernel {
+    std::string name;
+    MultiplyRowFn row;
+    bool lazy;
+    uint64_t limit;  // multipliers below this
+};
+
+// The processor's kernels other than the reference, in both forms.
+std::vector<Kernel> KernelsToTest() {
+    std::vector<Kernel> kernels;
+    for (int v = kMultiplyScalar; v < kMultiplyVariantCount; ++v) {
+        if (!MultiplyVariantSupported(v)) continue;
+        kernels.push_back({MultiplyVariantName(v), MultiplyRowOf(v), false, kB + 1});
+        const GroupKernel group = GroupKernelOf(v);
+        if (group.lazy)
+            kernels.push_back({kernels.back().name + " lazy", group.row, true, group.limit});
+    }
+    return kernels;
+}
+
+// A row of `count` limbs starting at any position relative to a 64-byte line.
+struct Row {
+    Row(const std::vector<uint64_t>& limbs, size_t offset) : storage(limbs.size() + 16) {
+        const size_t align = (8 - reinterpret_cast<uintptr_t>(storage.data()) / 8 % 8) % 8;
+        at = storage.data() + align + offset;
+        std::copy(limbs.begin(), limbs.end(), at);
+    }
+    std::vector<uint64_t> storage;
+    uint64_t* at;
+};
+
+// The value a * limbs (limbs may be lazy) in normalized limbs: the input is
+// normalized first, then multiplied by the plain form.
+std::vector<uint64_t> Reference(const std::vector<uint64_t>& limbs, uint64_t a) {
+    std::vector<uint64_t> value;
+    unsigned __int128 c = 0;
+    for (uint64_t x : limbs) {
+        c += x;
+        value.push_back(static_cast<uint64_t>(c % kB));
+        c /= kB;
+    }
+    value.push_back(static_cast<uint64_t>(c));
+    uint64_t carry = 0;
+    EXPECT_EQ(MultiplyRowPlain(value.data(), value.size(), a, &carry), 0);
+    value.push_back(carry);
+    return value;
+}
+
+std::vector<uint64_t> NormalizedValue(const uint64_t* limbs, size_t count, uint64_t carry) {
+    std::vector<uint64_t> value;
+    unsigned __int128 c = 0;
+    for (size_t i = 0; i <= count; ++i) {
+        c += i < count ? limbs[i] : carry;
+        value.push_back(static_cast<uint64_t>(c % kB));
+        c /= kB;
+    }
+    value.push_back(static_cast<uint64_t>(c));
+    return value;
+}
+
+const unsigned kRoundingModes[] = {_MM_ROUND_NEAREST, _MM_ROUND_DOWN, _MM_ROUND_UP,
+                                   _MM_ROUND_TOWARD_ZERO};
+
+// Runs the kernel under `mode` and checks it against the reference: a
+// normalized kernel limb for limb, a lazy one by its bounds and its value.
+void ExpectRow(const Kernel& k, const std::vector<uint64_t>& input, size_t offset, uint64_t a,
+               unsigned mode) {
+    Row row(input, offset);
+    uint64_t carry = ~0ULL;
+    const unsigned saved = _mm_getcsr();
+    _mm_setcsr((saved & ~_MM_ROUND_MASK) | mode);
+    const int code = k.row(row.at, input.size(), a, &carry);
+    const unsigned after = _mm_getcsr();
+    _mm_setcsr(saved);
+    const std::string where =
+        k.name + " a=" + std::to_string(a) + " length=" + std::to_string(input.size()) +
+        " offset=" + std::to_string(offset) + " rounding=" + std::to_string(mode >> 13);
+    ASSERT_EQ(code, 0) << where;
+    ASSERT_EQ(after & _MM_ROUND_MASK, mode) << where << ": the caller's rounding was not restored";
+    if (k.lazy) {
+        for (size_t i = 0; i < input.size(); ++i)
+            ASSERT_LT(row.at[i], 2 * kB + (1ULL << 46)) << where << " limb " << i;
+        ASSERT_LT(carry, 1ULL << 46) << where;
+    }
+    ASSERT_EQ(NormalizedValue(row.at, input.size(), carry), Reference(input, a)) << where;
+    if (!k.lazy) {
+        std::vector<uint64_t> plain = input;
+        uint64_t plainCarry = 0;
+        MultiplyRowPlain(plain.data(), plain.size(), a, &plainCarry);
+        ASSERT_EQ(std::vector<uint64_t>(row.at, row.at + input.size()), plain) << where;
+        ASSERT_EQ(carry, plainCarry) << where;
+    }
+}
+
+TEST(RowKernels, MatchThePlainFormAtTheEdgesUnderEveryRounding) {
+    // Multipliers on each side of the bounds the kernels convert or split
+    // at, products of consecutive multipliers near a million, and multipliers
+    // that with suitable limbs give exact multiples of 10^18.
+    const uint64_t multipliers[] = {1,
+                                    2,
+                                    3,
+                                    999983,
+                                    1000000,
+                                    999999999,
+                                    1000000000,
+                                    (1ULL << 31) - 1,
+                                    1ULL << 31,
+                                    (1ULL << 32) - 1,
+                                    1ULL << 32,
+                                    kFive18,
+                                    10000000000000ULL,
+                                    998001999000ULL,
+                                    999999000000ULL,
+                                    (1ULL << 44) - 1,
+                                    (1ULL << 52) + 1,
+                                    kB - 1,
+                                    kB};
+    std::mt19937_64 rng(20261207);
+    for (const Kernel& k : KernelsToTest()) {
+        for (const uint64_t a : multipliers) {
+            if (a >= k.limit) continue;
+            const uint64_t top = k.lazy ? (1ULL << 61) - 1 : kB - 1;
+            // Edge limbs, and the limbs that make a * x a whole multiple of
+            // 10^18 for the multipliers above.
+            const uint64_t edges[] = {
+                0, 1, kB - 1, top, kB, 2 * kB, 1ULL << 18, 100000, kB - (1ULL << 18), kB - 100000};
+            for (size_t length = 1; length <= 40; ++length) {
+                for (size_t offset = 0; offset < 8; ++offset) {
+                    std::vector<uint64_t> limbs(length);
+                    for (auto& x : limbs) {
+                        const uint64_t edge = edges[rng() % std::size(edges)];
+                        x = rng() % 3 ? (edge > top ? top : edge) : rng() % (top + 1);
+                    }
+                    ExpectRow(k, limbs, offset, a, kRoundingModes[(length + offset) % 4]);
+                    ExpectRow(k, std::vector<uint64_t>(length, top), offset, a,
+                              kRoundingModes[offset % 4]);
+                    if (HasFatalFailure()) return;
+                }
+            }
+        }
+    }
+}
+
+// A carry that ripples through many lanes: with d dividing 10^18 - 1, the limb
+// (10^18 - 1) / d times d is exactly 10^18 - 1, and a starter limb below it
+// leaves a quotient of 2 that pushes its neighbour to 10^18 + 1; every limb
+// above then sums to 10^18 - 1 plus the incoming carry.
+TEST(RowKernels, CarryRipplesThroughLongRunsAcrossVectorBoundaries) {
+    const uint64_t divisors[] = {3, 9, 333667, 999999999, 3 * 999999999ULL};
+    std::mt19937_64 rng(11);
+    for (const Kernel& k : KernelsToTest()) {
+        for (const uint64_t d : divisors) {
+            const uint64_t chain = (kB - 1) / d;
+            for (size_t prefix = 0; prefix < 17; ++prefix) {
+                for (size_t run = 1; run <= 40; run += (run < 18 ? 1 : 7)) {
+                    std::vector<uint64_t> limbs;
+                    for (size_t i = 0; i < prefix; ++i) limbs.push_back(rng() % kB);
+                    limbs.push_back(2 * chain + 1);
+                    limbs.insert(limbs.end(), run + 1, chain);
+                    for (size_t offset = 0; offset < 8; offset += 3)
+                        ExpectRow(k, limbs, offset, d, _MM_ROUND_NEAREST);
+                    if (HasFatalFailure()) return;
+                }
+            }
+        }
+    }
+}
+
+TEST(MultiplyDispatch, ChoosesWhatTheProcessorRuns) {
+    __builtin_cpu_init();  // an independent witness of what the processor allows
+    const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    const bool avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
+    EXPECT_EQ(MultiplyVariantSupported(kMultiplyAvx2), avx2);
+    EXPECT_EQ(MultiplyVariantSupported(kMultiplyAvx512), avx512);
+    EXPECT_EQ(BestMultiplyVariant(), avx512 ? kMultiplyAvx512
+                                     : avx2 ? kMultiplyAvx2
+                                            : kMultiplyScalar);
+    EXPECT_FALSE(ForceMultiplyVariant(kMultiplyVariantCount));
+    EXPECT_EQ(ActiveMultiplyVariant(), BestMultiplyVariant());
+}
+
+}  // namespace
