@@ -3,6 +3,7 @@
 #include "engine/accumulator_memory.h"
 #include "engine/decimal_accumulator.h"
 #include "engine/limb_groups.h"
+#include "engine/row_team.h"
 #include "engine/size_estimates.h"
 #include "platform/guarded_region.h"
 #include "job/job_test_seams.h"
@@ -33,19 +34,35 @@ void Notify(JobNotification slot) {
     if (slot != nullptr) slot();
 }
 
-// The loop itself: no lock, no system call. currentMultiplier is the
-// multiplier being applied, and stays at it when the loop is left early.
+// The loop itself: no lock, no system call. Consecutive multipliers go in
+// groups, one pass each; currentMultiplier is the last multiplier of the
+// group being applied, and stays at it when the loop is left early (at the
+// exact multiplier when the room ran out).
 void MultiplyLoop(void*) {
-    int (*const multiply)(uint64_t) = jobTestSeams.multiply ? jobTestSeams.multiply : AccMultiply;
+    int (*const multiply)(uint64_t, uint64_t, uint64_t*) =
+        jobTestSeams.multiply ? jobTestSeams.multiply : AccMultiplyGroup;
     const uint64_t n = jobState.n.load(std::memory_order_relaxed);
-    for (uint64_t k = 1; k <= n; ++k) {
-        jobState.currentMultiplier.store(k, std::memory_order_relaxed);
-        const int status = multiply(k);
+    uint64_t first = 1;
+    while (first <= n) {
+        const uint64_t last = AccGroupEnd(first, n);
+        jobState.currentMultiplier.store(last, std::memory_order_relaxed);
+        uint64_t reached = last;
+        const int status = multiply(first, last, &reached);
         jobState.multiplyStatus.store(status, std::memory_order_relaxed);
-        if (jobState.stopFlag.load(std::memory_order_relaxed) != 0 || status != kAccOk) return;
+        if (status != kAccOk) {
+            jobState.currentMultiplier.store(reached, std::memory_order_relaxed);
+            break;
+        }
+        if (jobState.stopFlag.load(std::memory_order_relaxed) != 0) break;
+        first = last + 1;
     }
-    jobState.currentMultiplier.store(n + 1, std::memory_order_relaxed);
+    if (first > n) jobState.currentMultiplier.store(n + 1, std::memory_order_relaxed);
+    AccNormalize();
 }
+
+// A fault in a helper's part, raised again on the worker inside its guard, so
+// it ends the job as one in the worker's own part would.
+void RaiseOnWorker(unsigned long code) { RaiseException(code, 0, 0, nullptr); }
 
 Ending Fail(int32_t messageId) {
     jobState.errorMessageId.store(messageId, std::memory_order_relaxed);
@@ -56,6 +73,8 @@ Ending Fail(int32_t messageId) {
 // timing and the file. The memory is given back on every path.
 Ending ComputeAndWrite(FactorialJob* job) {
     const DWORD fault = RunGuarded(MultiplyLoop, nullptr);
+    // The helpers are done with the accumulator before it is read or released.
+    RowTeamStop();
     if (fault != 0) {
         Release();
         return Fail(fault == kDivideFault ? IDS_ERR_DIVIDE : IDS_ERR_ILLEGAL);
@@ -91,6 +110,9 @@ void JobWorker() {
         ending = Fail(IDS_ERR_ALLOCATE);
     } else {
         job->allocatedBytes = AccByteSize();
+        const unsigned threads =
+            jobTestSeams.teamThreads ? jobTestSeams.teamThreads : UsableProcessorCount();
+        RowTeamStart(threads, {RunGuarded, RaiseOnWorker, kRowTeamMinPartLimbs});
         WaitForSingleObject(jobState.semaphore, INFINITE);
         Notify(jobState.notifications.onStarted);
         // Before computing turns 1, so no tick reads the last job's start.

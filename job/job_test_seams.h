@@ -1,7 +1,8 @@
 // Stand-ins a test can put in place of the calls through which the job meets
 // the system, to reach failures a healthy machine does not produce on demand
 // (memory that cannot be had or given back, a thread that cannot start, a
-// fault inside the loop). All null in the program: the real calls are made.
+// fault inside the loop, a team of a given size). All null in the program:
+// the real calls are made.
 // Set them only while no job is set up.
 #pragma once
 
@@ -12,9 +13,12 @@
 struct JobTestSeams {
     int (*allocate)(uint64_t requested);  // instead of AccAllocate
     int (*release)();                     // instead of AccRelease
-    int (*multiply)(uint64_t a);          // instead of AccMultiply, inside the loop
+    // Instead of AccMultiplyGroup, inside the loop.
+    int (*multiply)(uint64_t first, uint64_t last, uint64_t* reached);
     // Instead of CreateThread for the worker: returns its handle or null.
     HANDLE (*startWorker)(LPTHREAD_START_ROUTINE routine, DWORD* threadId);
+    // Threads of the row team instead of the processors the process may use.
+    unsigned teamThreads;
 };
 
 extern JobTestSeams jobTestSeams;

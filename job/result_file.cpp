@@ -1,7 +1,6 @@
 #include "job/result_file.h"
 
-#include <cinttypes>
-#include <cstdio>
+#include <charconv>
 #include <cstring>
 
 #include "engine/accumulator_memory.h"
@@ -16,15 +15,8 @@
 
 namespace {
 
-#if defined(_WIN32)
-#define QRNL_U64 "I64u"
-#else
-#define QRNL_U64 PRIu64
-#endif
-
 constexpr int kGroupsPerLine = 20;
 const char kLineEnd[] = "\r\n";
-const char kNoPrefix[] = "";
 
 #if defined(_WIN32)
 
@@ -61,37 +53,65 @@ bool WritePiece(FileHandle file, const char* piece, size_t length) {
 
 #endif
 
-// One formatted piece of at most 63 characters, written by one call.
-class PieceWriter {
+// The file's bytes gather in a buffer and go out a whole buffer at a time;
+// a call that fails or stores less ends the file at once.
+class BufferedFile {
 public:
-    explicit PieceWriter(FileHandle file) : file_(file) {}
+    BufferedFile(FileHandle file, char* buffer, size_t size)
+        : file_(file), buffer_(buffer), size_(size) {}
 
-    template <typename... Args>
-    bool Write(const char* format, Args... args) {
-        const int length = std::snprintf(piece_, sizeof(piece_), format, args...);
-        if (length < 0 || static_cast<size_t>(length) >= sizeof(piece_)) return false;
-        return WritePiece(file_, piece_, static_cast<size_t>(length));
+    bool Put(const char* bytes, size_t length) {
+        while (length > 0) {
+            const size_t take = length < size_ - used_ ? length : size_ - used_;
+            std::memcpy(buffer_ + used_, bytes, take);
+            used_ += take;
+            bytes += take;
+            length -= take;
+            if (used_ == size_ && !Flush()) return false;
+        }
+        return true;
+    }
+
+    bool Flush() {
+        const size_t length = used_;
+        used_ = 0;
+        return length == 0 || WritePiece(file_, buffer_, length);
     }
 
 private:
     FileHandle file_;
-    char piece_[64];
+    char* buffer_;
+    size_t size_;
+    size_t used_ = 0;
 };
 
-bool WriteBody(FileHandle file, uint64_t n) {
-    PieceWriter out(file);
-    if (!out.Write("%" QRNL_U64 "!= %s", n, kLineEnd)) return false;
+// A group of three digits, zero-filled; the leading group of the number is
+// right-aligned with spaces instead, which pads the digit count to a
+// multiple of three.
+bool PutGroup(BufferedFile& out, uint64_t group, bool leading) {
+    char text[3] = {static_cast<char>('0' + group / 100), static_cast<char>('0' + group / 10 % 10),
+                    static_cast<char>('0' + group % 10)};
+    if (leading && group < 100) text[0] = ' ';
+    if (leading && group < 10) text[1] = ' ';
+    return out.Put(text, 3);
+}
+
+bool WriteBody(BufferedFile& out, uint64_t n) {
+    // "N!= " and the line end.
+    char header[32];
+    char* end = std::to_chars(header, header + 20, n).ptr;
+    std::memcpy(end, "!= ", 3);
+    std::memcpy(end + 3, kLineEnd, 2);
+    if (!out.Put(header, static_cast<size_t>(end + 5 - header))) return false;
 
     LimbGroups groups;
     const uint64_t limbCount = AccLimbCount();
     groups.value = AccLimb(limbCount - 1);
     SplitLimb(&groups);
-    // The leading group is right-aligned in three places: its spaces pad the
-    // digit count to a multiple of three.
-    if (!out.Write("%3" QRNL_U64, groups.groups[groups.topGroup])) return false;
+    if (!PutGroup(out, groups.groups[groups.topGroup], true)) return false;
     int onLine = 1;
     for (uint64_t k = groups.topGroup; k-- > 0;) {
-        if (!out.Write("%s%03" QRNL_U64, kNoPrefix, groups.groups[k])) return false;
+        if (!PutGroup(out, groups.groups[k], false)) return false;
         ++onLine;
     }
     // At most six groups came from the top limb, so the first line is not full yet.
@@ -99,26 +119,31 @@ bool WriteBody(FileHandle file, uint64_t n) {
         groups.value = AccLimb(i);
         SplitLimb(&groups);
         for (int k = 5; k >= 0; --k) {
-            const char* lineEnd = kNoPrefix;
+            if (!PutGroup(out, groups.groups[k], false)) return false;
             if (++onLine == kGroupsPerLine) {
-                lineEnd = kLineEnd;
+                if (!out.Put(kLineEnd, 2)) return false;
                 onLine = 0;
-            }
-            if (!out.Write("%s%03" QRNL_U64 "%s", kNoPrefix, groups.groups[k], lineEnd)) {
-                return false;
             }
         }
     }
-    if (onLine != 0 && !out.Write("%s", kLineEnd)) return false;
-    return true;
+    if (onLine != 0 && !out.Put(kLineEnd, 2)) return false;
+    return out.Flush();
 }
+
+// The writer's own buffer: one job writes at a time.
+char fileBuffer[kResultFileBufferBytes];
 
 }  // namespace
 
 int WriteResultFile(const char* path, uint64_t n) {
+    return WriteResultFileThrough(path, n, fileBuffer, sizeof fileBuffer);
+}
+
+int WriteResultFileThrough(const char* path, uint64_t n, char* buffer, size_t size) {
     const FileHandle file = OpenForWriting(path);
     if (!IsOpen(file)) return 1;
-    const bool written = WriteBody(file, n);
+    BufferedFile out(file, buffer, size);
+    const bool written = WriteBody(out, n);
     // Closing can be where a delayed write fails; such a file is not finished.
     const bool closed = CloseFile(file);
     return written && closed ? 0 : 1;

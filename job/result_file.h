@@ -3,8 +3,16 @@
 // accumulator (which must hold N! and stay still meanwhile).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
+// The file goes out in pieces of this size, formatted in a buffer of the
+// writer's own.
+constexpr size_t kResultFileBufferBytes = 1 << 16;
+
 // Returns 0 when the whole file was written and closed, 1 otherwise. What was
-// written before a failure stays on disk.
+// written before a failure stays on disk: a start of the right file.
 int WriteResultFile(const char* path, uint64_t n);
+
+// The same through the caller's buffer of `size` bytes (at least 1).
+int WriteResultFileThrough(const char* path, uint64_t n, char* buffer, size_t size);

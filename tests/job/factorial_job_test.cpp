@@ -5,12 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "engine/limb_groups.h"
+#include "engine/row_team.h"
+#include "engine/size_estimates.h"
 #include "job/job_test_seams.h"
 #include "job/stopwatch.h"
 #include "resources/resource_ids.h"
@@ -125,16 +128,23 @@ void PumpWhile(DWORD ms, bool (*busy)()) {
     }
 }
 
-// Multiplier at which the seams below act.
+// Multiplier at which the seams below act, and the group that held it.
 uint64_t actAt = 0;
+uint64_t actedInGroupEndingAt = 0;
 
 // What the main window would see in the middle of the loop.
 std::atomic<int> computingInLoop{-1};
 std::atomic<int> setUpInLoop{-1};
 
-int StopAtMultiplier(uint64_t a) {
-    const int status = AccMultiply(a);
-    if (a == actAt) {
+bool Holds(uint64_t first, uint64_t last) {
+    if (first > actAt || actAt > last) return false;
+    actedInGroupEndingAt = last;
+    return true;
+}
+
+int StopDuringGroup(uint64_t first, uint64_t last, uint64_t* reached) {
+    const int status = AccMultiplyGroup(first, last, reached);
+    if (Holds(first, last)) {
         computingInLoop = jobState.computing.load();
         setUpInLoop = JobIsSetUp() ? 1 : 0;
         // The user presses Stop; its thread sets the flag a little later.
@@ -144,16 +154,16 @@ int StopAtMultiplier(uint64_t a) {
     return status;
 }
 
-int DivideByZeroAt(uint64_t a) {
-    volatile uint64_t divisor = a == actAt ? 0 : 1;
+int DivideByZeroDuringGroup(uint64_t first, uint64_t last, uint64_t* reached) {
+    volatile uint64_t divisor = Holds(first, last) ? 0 : 1;
     volatile uint64_t q = 1000 / divisor;
     (void)q;
-    return AccMultiply(a);
+    return AccMultiplyGroup(first, last, reached);
 }
 
-int IllegalInstructionAt(uint64_t a) {
-    if (a == actAt) __asm__ volatile("ud2");
-    return AccMultiply(a);
+int IllegalInstructionDuringGroup(uint64_t first, uint64_t last, uint64_t* reached) {
+    if (Holds(first, last)) __asm__ volatile("ud2");
+    return AccMultiplyGroup(first, last, reached);
 }
 
 // A page nobody may touch (address 0 is not reliably out of bounds under Wine).
@@ -162,15 +172,42 @@ int* ForbiddenPage() {
     return page;
 }
 
-int AccessViolationAt(uint64_t a) {
-    if (a == actAt) *static_cast<volatile int*>(ForbiddenPage()) = 1;
-    return AccMultiply(a);
+int AccessViolationDuringGroup(uint64_t first, uint64_t last, uint64_t* reached) {
+    if (Holds(first, last)) *static_cast<volatile int*>(ForbiddenPage()) = 1;
+    return AccMultiplyGroup(first, last, reached);
 }
 
-int overflowStatus = 1;  // what StatusAt returns at actAt
-int StatusAt(uint64_t a) {
-    const int status = AccMultiply(a);
-    return a == actAt ? overflowStatus : status;
+int statusToReturn = 1;
+int StatusAfterGroup(uint64_t first, uint64_t last, uint64_t* reached) {
+    const int status = AccMultiplyGroup(first, last, reached);
+    return Holds(first, last) ? statusToReturn : status;
+}
+
+// A row kernel that faults on any thread but the worker; the worker's own
+// part waits until a helper has claimed one, so that a helper's part faults
+// whatever the scheduling.
+DWORD workerThreadId;
+std::atomic<int> helperClaimed{0};
+int FaultOffTheWorker(uint64_t*, uint64_t, uint64_t, uint64_t* carry) {
+    *carry = 0;
+    if (GetCurrentThreadId() != workerThreadId) {
+        helperClaimed = 1;
+        *static_cast<volatile int*>(ForbiddenPage()) = 1;
+    }
+    for (int i = 0; i < 10000 && helperClaimed.load() == 0; ++i) Sleep(1);
+    return 0;
+}
+
+// A pass split across the team, on a row of its own, whose helper's part faults.
+int FaultInAHelpersPart(uint64_t first, uint64_t last, uint64_t* reached) {
+    if (Holds(first, last)) {
+        workerThreadId = GetCurrentThreadId();
+        helperClaimed = 0;
+        static uint64_t row[4 * kRowTeamMinPartLimbs];
+        uint64_t carry;
+        RowTeamMultiply(row, std::size(row), 1, FaultOffTheWorker, false, &carry);
+    }
+    return AccMultiplyGroup(first, last, reached);
 }
 
 int RefuseMemory(uint64_t) { return 1; }
@@ -290,18 +327,24 @@ TEST_F(FactorialJobTest, TickerNeverDeadlocksAgainstReportsHoldingTheSemaphore) 
     EXPECT_EQ(tickerCalls.load(), before);
 }
 
-TEST_F(FactorialJobTest, StopEndsAfterTheCurrentMultiplierWithoutAFile) {
-    // During an early multiplier, and during the very last one.
-    const struct { uint64_t n, stopAt; } cases[] = {{1000, 25}, {1000, 47}, {50, 50}};
+TEST_F(FactorialJobTest, StopEndsAfterTheCurrentGroupWithoutAFile) {
+    // During an early group, and during the very last one; on one thread and
+    // on two.
+    const struct {
+        uint64_t n, stopAt;
+        unsigned threads;
+    } cases[] = {{1000, 25, 1}, {1000, 47, 2}, {50, 50, 2}};
     for (const auto& c : cases) {
         const std::string path = folder + "stopped" + std::to_string(c.stopAt) + ".txt";
         DeleteFileA(path.c_str());
         actAt = c.stopAt;
-        jobTestSeams.multiply = StopAtMultiplier;
+        jobTestSeams.multiply = StopDuringGroup;
+        jobTestSeams.teamThreads = c.threads;
         ASSERT_TRUE(RunJob(c.n, path));
         EXPECT_EQ(TakeEvents(), Events("stopped computing=0"));
-        EXPECT_EQ(jobState.currentMultiplier.load(), c.stopAt);
-        EXPECT_EQ(theJob.resultDigits, ExpectedDigits(c.stopAt).size());
+        // The position is the group's last multiplier k, the digits those of k!.
+        EXPECT_EQ(jobState.currentMultiplier.load(), actedInGroupEndingAt);
+        EXPECT_EQ(theJob.resultDigits, static_cast<uint64_t>(EstimateDigits(actedInGroupEndingAt)));
         EXPECT_EQ(computingInLoop.exchange(-1), 1);
         EXPECT_EQ(setUpInLoop.exchange(-1), 1);
         EXPECT_FALSE(FileExists(path));
@@ -313,27 +356,32 @@ TEST_F(FactorialJobTest, StopEndsAfterTheCurrentMultiplierWithoutAFile) {
 
 TEST_F(FactorialJobTest, FaultsAndStatusesInsideTheLoopFailTheJobAndReleaseTheMemory) {
     const struct {
-        int (*step)(uint64_t);
+        int (*step)(uint64_t, uint64_t, uint64_t*);
         int status, id;
     } cases[] = {
-        {DivideByZeroAt, 0, IDS_ERR_DIVIDE},     {IllegalInstructionAt, 0, IDS_ERR_ILLEGAL},
-        {AccessViolationAt, 0, IDS_ERR_ILLEGAL}, {StatusAt, kAccOverflow, IDS_ERR_OVERFLOW},
-        {StatusAt, 7, IDS_ERR_UNEXPECTED},
+        {DivideByZeroDuringGroup, 0, IDS_ERR_DIVIDE},
+        {IllegalInstructionDuringGroup, 0, IDS_ERR_ILLEGAL},
+        {AccessViolationDuringGroup, 0, IDS_ERR_ILLEGAL},
+        {FaultInAHelpersPart, 0, IDS_ERR_ILLEGAL},
+        {StatusAfterGroup, kAccOverflow, IDS_ERR_OVERFLOW},
+        {StatusAfterGroup, 7, IDS_ERR_UNEXPECTED},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.id);
         const std::string path = folder + "fault" + std::to_string(c.id) + ".txt";
         DeleteFileA(path.c_str());
         actAt = 40;
-        overflowStatus = c.status;
+        statusToReturn = c.status;
         jobTestSeams.multiply = c.step;
+        jobTestSeams.teamThreads = 2;
         theJob.resultDigits = 12345;
         const int64_t endMark = stopwatchMarks.endMark.load();
         ASSERT_TRUE(RunJob(100, path));
         EXPECT_EQ(TakeEvents(), FailedWith(c.id));
-        EXPECT_EQ(jobState.currentMultiplier.load(), 40u);
-        if (c.step == StatusAt) {
-            EXPECT_EQ(theJob.resultDigits, ExpectedDigits(40).size());
+        EXPECT_EQ(jobState.currentMultiplier.load(), actedInGroupEndingAt);
+        if (c.step == StatusAfterGroup) {
+            EXPECT_EQ(theJob.resultDigits,
+                      static_cast<uint64_t>(EstimateDigits(actedInGroupEndingAt)));
         } else {
             // Neither the end mark nor the digit count is taken after a fault.
             EXPECT_EQ(theJob.resultDigits, 12345u);
@@ -346,17 +394,17 @@ TEST_F(FactorialJobTest, FaultsAndStatusesInsideTheLoopFailTheJobAndReleaseTheMe
     }
 }
 
-// Too little room is a real one: a block of one page for 5000!, whose
-// 16,326 digits need two.
-TEST_F(FactorialJobTest, TooLittleRoomFailsWithItsMessage) {
+// Too little room is a real one: a block of one page for 5000!, whose 16,326
+// digits need two. It runs out at the first k whose k! needs a 513th limb.
+TEST_F(FactorialJobTest, TooLittleRoomFailsAtTheExactMultiplier) {
+    uint64_t first = 2;
+    while (static_cast<uint64_t>(EstimateDigits(static_cast<int64_t>(first))) <= 512 * 18) ++first;
     jobTestSeams.allocate = TooLittleMemory;
     ASSERT_TRUE(RunJob(5000, folder + "room.txt"));
     EXPECT_EQ(TakeEvents(), FailedWith(IDS_ERR_NO_ROOM));
-    EXPECT_GT(jobState.currentMultiplier.load(), 3000u);
-    EXPECT_LT(jobState.currentMultiplier.load(), 5000u);
-    EXPECT_GT(theJob.resultDigits, 9000u);
-    EXPECT_LE(theJob.resultDigits, 9216u);
+    EXPECT_EQ(jobState.currentMultiplier.load(), first);
     EXPECT_EQ(jobState.multiplyStatus.load(), kAccNoRoom);
+    EXPECT_LE(theJob.resultDigits, 9216u);
     EXPECT_FALSE(FileExists(folder + "room.txt"));
     EXPECT_EQ(releases.exchange(0), 1);
     ExpectNextJobSucceeds();
