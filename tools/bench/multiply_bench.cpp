@@ -1,26 +1,39 @@
-// Times the factorial loop (AccMultiply by 1 .. N) with each row kernel this
-// processor runs and, in the native build, GMP's mpz_mul_ui loop plus
-// mpz_get_str on the same machine in the same run.
+// Times the factorial loop in one run, side by side: the per-multiplier loop
+// (AccMultiply by 1 .. N) with each row kernel asked for, the grouped loop
+// the job runs (AccMultiplyGroup) on one thread and on every processor the
+// process may use, and, in the native build, GMP's mpz_mul_ui loop and its
+// mpz_fac_ui, each plus mpz_get_str.
 //
-//   qrnl_bench [--n=100000,1000000] [--variants=plain,scalar,avx2,avx512]
-//              [--plain-limit=200000] [--no-gmp]
+//   qrnl_bench [--n=100000,300000,1000000] [--variants=avx512,...]
+//              [--per-multiplier=all|none|BEST] [--plain-limit=200000]
+//              [--no-gmp] [--sync]
 //
-// The plain kernel takes minutes at N = 1,000,000; above --plain-limit it is
-// not run but estimated from its time per limb step at the largest N it ran.
+// --variants (plain, scalar, avx2, avx512) picks the kernels; by default
+// every fast one this processor runs. The per-multiplier loop runs for each
+// of them, or for none, or only for the processor's own choice (BEST); the
+// plain kernel takes minutes at N = 1,000,000, so above --plain-limit it is
+// estimated from its time per step at the largest N it ran. --sync measures
+// what a split pass costs beyond its multiplications.
+//
+// A "step" is one limb multiplied by one multiplier: the per-multiplier
+// loop's count after the zero-limb skip, which the grouped loop also uses, so
+// its ticks per step compare directly. Ratios are to GMP's mul_ui loop plus
+// get_str, wall time.
 #include <x86intrin.h>
 
 #include <chrono>
-#include <ctime>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
 #include "engine/accumulator_memory.h"
 #include "engine/decimal_accumulator.h"
 #include "engine/multiply_dispatch.h"
+#include "engine/row_team.h"
 #include "engine/size_estimates.h"
 
 #if defined(QRNL_BENCH_GMP)
@@ -32,7 +45,7 @@ namespace {
 struct Timing {
     double seconds = 0;
     double ticks = 0;
-    double cpuSeconds = 0;  // processor time of the process; wall time on Windows
+    double cpuSeconds = 0;  // processor time of the process
 };
 
 class Stopwatch {
@@ -54,10 +67,10 @@ private:
 
 struct LoopResult {
     Timing timing;
-    uint64_t limbSteps = 0;  // limbs the kernels touched, after the zero-limb skip
+    uint64_t steps = 0;  // limbs times multipliers, after the zero-limb skip
     uint64_t hash = 0;
     std::string digits;  // only when asked, for the check against GMP
-    bool ok = true;
+    bool ok = false;
 };
 
 uint64_t HashAccumulator() {
@@ -76,25 +89,37 @@ std::string DecimalOfAccumulator() {
     return s;
 }
 
-LoopResult RunFactorial(int variant, unsigned n, bool wantDigits) {
+// The per-multiplier loop (threads 0) or the job's grouped loop on `threads`.
+LoopResult RunFactorial(int variant, unsigned n, unsigned threads, bool wantDigits) {
     LoopResult result;
     if (!ForceMultiplyVariant(variant) ||
         AccAllocate(BytesForDigits(EstimateDigits(n)) + 65536) != 0) {
-        result.ok = false;
         return result;
     }
+    result.ok = true;
     uint64_t steps = 0;
     const Stopwatch watch;
-    for (unsigned k = 1; k <= n; ++k) {
-        const uint64_t top = AccTopIndex();
-        if (AccMultiply(k) != kAccOk) {
-            result.ok = false;
-            break;
+    if (threads == 0) {
+        for (unsigned k = 1; k <= n && result.ok; ++k) {
+            const uint64_t top = AccTopIndex();
+            result.ok = AccMultiply(k) == kAccOk;
+            steps += top - AccLowIndex() + 1;
         }
-        steps += top - AccLowIndex() + 1;
+    } else {
+        RowTeamStart(threads, {nullptr, nullptr, kRowTeamMinPartLimbs});
+        for (uint64_t first = 1; first <= n && result.ok;) {
+            const uint64_t last = AccGroupEnd(first, n);
+            const uint64_t top = AccTopIndex();
+            uint64_t reached;
+            result.ok = AccMultiplyGroup(first, last, &reached) == kAccOk;
+            steps += (top - AccLowIndex() + 1) * (last - first + 1);
+            first = last + 1;
+        }
+        AccNormalize();
+        RowTeamStop();
     }
     result.timing = watch.Read();
-    result.limbSteps = steps;
+    result.steps = steps;
     result.hash = HashAccumulator();
     if (wantDigits) result.digits = DecimalOfAccumulator();
     AccRelease();
@@ -102,9 +127,12 @@ LoopResult RunFactorial(int variant, unsigned n, bool wantDigits) {
 }
 
 #if defined(QRNL_BENCH_GMP)
+Timing Sum(const Timing& a, const Timing& b) {
+    return {a.seconds + b.seconds, a.ticks + b.ticks, a.cpuSeconds + b.cpuSeconds};
+}
+
 struct GmpResult {
-    Timing multiply;
-    Timing toText;
+    Timing mulUi, factorial, toText;
     std::string digits;
 };
 
@@ -114,12 +142,15 @@ GmpResult RunGmp(unsigned n) {
     mpz_init_set_ui(f, 1);
     const Stopwatch watch;
     for (unsigned k = 2; k <= n; ++k) mpz_mul_ui(f, f, k);
-    r.multiply = watch.Read();
+    r.mulUi = watch.Read();
     const Stopwatch textWatch;
     r.digits.resize(mpz_sizeinbase(f, 10) + 2);
     mpz_get_str(&r.digits[0], 10, f);
     r.toText = textWatch.Read();
     r.digits.resize(std::strlen(r.digits.c_str()));
+    const Stopwatch factorialWatch;
+    mpz_fac_ui(f, n);
+    r.factorial = factorialWatch.Read();
     mpz_clear(f);
     return r;
 }
@@ -140,26 +171,52 @@ std::vector<std::string> SplitList(const char* text) {
     return items;
 }
 
-// Ratios use processor time where the platform has it, so that other work
-// on a shared machine does not tilt them.
-void PrintRow(const char* name, unsigned n, const Timing& t, uint64_t steps, const Timing& gmp,
-              const char* note) {
-    std::printf("%8u  %-12s %9.3f %9.3f %9.3f %9.3f", n, name, t.seconds, t.cpuSeconds,
-                t.seconds * 1e9 / steps, t.ticks / steps);
-    if (gmp.cpuSeconds > 0)
-        std::printf(" %8.3f %8.3f", t.seconds / gmp.seconds, t.cpuSeconds / gmp.cpuSeconds);
-    else
-        std::printf(" %8s %8s", "-", "-");
+void PrintRow(unsigned n, const std::string& name, const Timing& t, uint64_t steps,
+              const Timing& gmp, const char* note) {
+    std::printf("%8u  %-22s %9.3f %9.3f %9.3f", n, name.c_str(), t.seconds, t.cpuSeconds,
+                steps ? t.ticks / steps : 0.0);
+    if (gmp.seconds > 0) {
+        std::printf(" %8.3f", t.seconds / gmp.seconds);
+    } else {
+        std::printf(" %8s", "-");
+    }
     std::printf("  %s\n", note);
+}
+
+// A split pass over a row just long enough to be split, against the same
+// row unsplit: what the hand-over to the helpers and back costs per pass.
+void MeasureSync(unsigned threads) {
+    const uint64_t count = kRowTeamMinPartLimbs * threads;
+    std::vector<uint64_t> storage(count + 8, 1);
+    uint64_t* row = storage.data() + (8 - reinterpret_cast<uintptr_t>(storage.data()) / 8 % 8) % 8;
+    const GroupKernel kernel = ActiveGroupKernel();
+    const int passes = 200000;
+    uint64_t carry;
+    Stopwatch whole;
+    for (int i = 0; i < passes; ++i) kernel.row(row, count, 1, &carry);
+    const double wholeSeconds = whole.Read().seconds;
+    RowTeamStart(threads, {nullptr, nullptr, kRowTeamMinPartLimbs});
+    Stopwatch split;
+    for (int i = 0; i < passes; ++i)
+        RowTeamMultiply(row, count, 1, kernel.row, kernel.lazy, &carry);
+    const double splitSeconds = split.Read().seconds;
+    RowTeamStop();
+    std::printf("sync: a row of %" PRIu64
+                " limbs takes %.2f us whole and %.2f us split in %u parts: "
+                "%.2f us per pass beyond an even share\n\n",
+                count, wholeSeconds / passes * 1e6, splitSeconds / passes * 1e6, threads,
+                (splitSeconds - wholeSeconds / threads) / passes * 1e6);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<unsigned> sizes = {100000, 1000000};
+    std::vector<unsigned> sizes = {100000, 300000, 1000000};
     std::vector<int> variants;
+    std::string perMultiplier = "all";
     unsigned plainLimit = 200000;
     bool gmp = true;
+    bool sync = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--n=", 4) == 0) {
             sizes.clear();
@@ -176,35 +233,39 @@ int main(int argc, char** argv) {
                 }
                 variants.push_back(found);
             }
+        } else if (std::strncmp(argv[i], "--per-multiplier=", 17) == 0) {
+            perMultiplier = argv[i] + 17;
         } else if (std::strncmp(argv[i], "--plain-limit=", 14) == 0) {
             plainLimit = static_cast<unsigned>(std::strtoul(argv[i] + 14, nullptr, 10));
         } else if (std::strcmp(argv[i], "--no-gmp") == 0) {
             gmp = false;
+        } else if (std::strcmp(argv[i], "--sync") == 0) {
+            sync = true;
         } else {
-            std::fprintf(
-                stderr,
-                "usage: %s [--n=N,...] [--variants=name,...] [--plain-limit=N] [--no-gmp]\n",
-                argv[0]);
+            std::fprintf(stderr,
+                         "usage: %s [--n=N,...] [--variants=name,...] "
+                         "[--per-multiplier=all|none|BEST] [--plain-limit=N] [--no-gmp] [--sync]\n",
+                         argv[0]);
             return 2;
         }
     }
     if (variants.empty())
-        for (int v = 0; v < kMultiplyVariantCount; ++v) variants.push_back(v);
+        for (int v = kMultiplyScalar; v < kMultiplyVariantCount; ++v) variants.push_back(v);
 #if !defined(QRNL_BENCH_GMP)
     gmp = false;
 #endif
-
-    std::printf("row kernel chosen for this processor: %s\n",
-                MultiplyVariantName(BestMultiplyVariant()));
+    const unsigned cores = UsableProcessorCount();
+    const int best = BestMultiplyVariant();
+    std::printf("row kernel chosen for this processor: %s; processors usable: %u\n",
+                MultiplyVariantName(best), cores);
+    if (sync) MeasureSync(cores > 1 ? cores : 2);
     std::printf(
-        "ns and ticks are per limb step (limbs multiplied after the zero-limb skip);\n"
-        "ticks are rdtsc counts, the processor's constant-rate time stamp.\n\n");
-    std::printf("%8s  %-12s %9s %9s %9s %9s %8s %8s\n", "N", "loop", "wall s", "cpu s", "ns/step",
-                "ticks/step", "GMP=1", "cpu GMP=1");
+        "ticks are rdtsc counts (the constant-rate time stamp) per step: one limb times\n"
+        "one multiplier; GMP=1 is the wall time over GMP's mul_ui loop plus get_str.\n\n");
+    std::printf("%8s  %-22s %9s %9s %9s %8s\n", "N", "loop", "wall s", "cpu s", "ticks/step",
+                "GMP=1");
+
     int status = 0;
-    double plainNsPerStep = 0;
-    double plainTicksPerStep = 0;
-    double plainCpuNsPerStep = 0;
     for (const unsigned n : sizes) {
         Timing gmpTotal;
         std::string gmpDigits;
@@ -212,72 +273,77 @@ int main(int argc, char** argv) {
         GmpResult g;
         if (gmp) {
             g = RunGmp(n);
-            gmpTotal = {g.multiply.seconds + g.toText.seconds, g.multiply.ticks + g.toText.ticks,
-                        g.multiply.cpuSeconds + g.toText.cpuSeconds};
+            gmpTotal = Sum(g.mulUi, g.toText);
             gmpDigits = g.digits;
         }
 #endif
-        uint64_t referenceHash = 0;
         bool haveReference = false;
+        uint64_t referenceHash = 0;
         uint64_t steps = 0;
-        bool plainSkipped = false;
-        for (const int v : variants) {
-            const char* name = MultiplyVariantName(v);
-            if (!MultiplyVariantSupported(v)) {
-                std::printf("%8u  %-12s not supported here\n", n, name);
-                continue;
-            }
-            if (v == kMultiplyPlain && n > plainLimit) {
-                plainSkipped = true;  // estimated below, once the limb steps are known
-                continue;
-            }
-            const LoopResult r = RunFactorial(v, n, gmp && !haveReference);
+        double plainTicksPerStep = 0, plainSecondsPerStep = 0;
+        // Checks a result against GMP's digits (the first) or the first result.
+        auto check = [&](const LoopResult& r) -> const char* {
             if (!r.ok) {
-                std::printf("%8u  %-12s FAILED\n", n, name);
                 status = 1;
+                return "FAILED";
+            }
+            if (!haveReference) {
+                haveReference = true;
+                referenceHash = r.hash;
+                if (!gmp) return "";
+                if (r.digits == gmpDigits) return "digits equal GMP's";
+                status = 1;
+                return "DIGITS DIFFER FROM GMP";
+            }
+            if (r.hash == referenceHash) return "";
+            status = 1;
+            return "RESULT DIFFERS";
+        };
+        for (const int v : variants) {
+            const std::string name = MultiplyVariantName(v);
+            if (!MultiplyVariantSupported(v)) {
+                std::printf("%8u  %-22s not supported here\n", n, name.c_str());
                 continue;
             }
-            const char* note = "";
-            if (!haveReference) {
-                referenceHash = r.hash;
-                haveReference = true;
-                if (gmp)
-                    note = r.digits == gmpDigits ? "digits equal GMP's" : "DIGITS DIFFER FROM GMP";
-                if (gmp && r.digits != gmpDigits) status = 1;
-            } else if (r.hash != referenceHash) {
-                note = "RESULT DIFFERS";
-                status = 1;
+            const bool perMultiplierHere =
+                perMultiplier == "all" || (perMultiplier == "BEST" && v == best);
+            if (perMultiplierHere && !(v == kMultiplyPlain && n > plainLimit)) {
+                const LoopResult r = RunFactorial(v, n, 0, gmp && !haveReference);
+                const char* note = check(r);
+                if (r.steps) steps = r.steps;
+                if (v == kMultiplyPlain) {
+                    plainTicksPerStep = r.timing.ticks / r.steps;
+                    plainSecondsPerStep = r.timing.seconds / r.steps;
+                }
+                PrintRow(n, name + " per multiplier", r.timing, r.steps, gmpTotal, note);
             }
-            steps = r.limbSteps;
-            if (v == kMultiplyPlain) {
-                plainNsPerStep = r.timing.seconds * 1e9 / r.limbSteps;
-                plainTicksPerStep = r.timing.ticks / r.limbSteps;
-                plainCpuNsPerStep = r.timing.cpuSeconds * 1e9 / r.limbSteps;
+            for (const unsigned threads : {1u, cores}) {
+                if (threads == cores && cores == 1) break;
+                const LoopResult r = RunFactorial(v, n, threads, gmp && !haveReference);
+                const char* note = check(r);
+                if (!steps) steps = r.steps;
+                PrintRow(n, name + " grouped x" + std::to_string(threads), r.timing, steps,
+                         gmpTotal, note);
             }
-            PrintRow(name, n, r.timing, r.limbSteps, gmpTotal, note);
         }
-        if (plainSkipped) {
-            const char* name = MultiplyVariantName(kMultiplyPlain);
-            if (plainNsPerStep > 0 && steps > 0) {
-                Timing t;
-                t.seconds = plainNsPerStep * steps / 1e9;
-                t.ticks = plainTicksPerStep * steps;
-                t.cpuSeconds = plainCpuNsPerStep * steps / 1e9;
-                PrintRow(name, n, t, steps, gmpTotal, "estimate: its time per step at a smaller N");
-            } else {
-                std::printf("%8u  %-12s skipped (above --plain-limit)\n", n, name);
-            }
+        if (plainTicksPerStep > 0 && n > plainLimit && steps) {
+            Timing t;
+            t.ticks = plainTicksPerStep * steps;
+            t.seconds = t.cpuSeconds = plainSecondsPerStep * steps;
+            PrintRow(n, "plain per multiplier", t, steps, gmpTotal,
+                     "estimate: its time per step at a smaller N");
         }
 #if defined(QRNL_BENCH_GMP)
-        if (gmp && steps > 0) {
-            PrintRow("gmp mul_ui", n, g.multiply, steps, gmpTotal, "");
-            PrintRow("gmp get_str", n, g.toText, steps, gmpTotal, "");
-            PrintRow("gmp total", n, gmpTotal, steps, gmpTotal, "");
+        if (gmp) {
+            PrintRow(n, "gmp mul_ui loop", g.mulUi, steps, gmpTotal, "");
+            PrintRow(n, "gmp get_str", g.toText, steps, gmpTotal, "");
+            PrintRow(n, "gmp mul_ui + get_str", gmpTotal, steps, gmpTotal, "");
+            PrintRow(n, "gmp fac_ui + get_str", Sum(g.factorial, g.toText), steps, gmpTotal, "");
         }
 #endif
-        std::printf("%8u  limb steps: %" PRIu64 "\n", n, steps);
+        std::printf("%8u  steps: %" PRIu64 "\n", n, steps);
         std::fflush(stdout);
     }
-    ForceMultiplyVariant(BestMultiplyVariant());
+    ForceMultiplyVariant(best);
     return status;
 }

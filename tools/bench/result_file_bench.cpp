@@ -1,8 +1,7 @@
 // How long the result file of 1,000,000! takes to write, and whether its
-// bytes are right. Not a test (ctest does not run it): the value comes from
-// GMP-made digits rather than from a multi-minute computation.
+// bytes are right. The value comes from GMP-made digits.
 //   qrnl_oracle DIR --digits 1000000
-//   wine job_result_file_bench.exe --oracle=DIR OUT.txt
+//   wine qrnl_result_file_bench.exe --oracle=DIR OUT.txt
 #include <windows.h>
 
 #include <cstdio>
