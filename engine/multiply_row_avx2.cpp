@@ -80,15 +80,6 @@ inline __m256i ShiftedQuotients(__m256i rotated, __m256i previousRotated) {
     return _mm256_blend_epi32(rotated, previousRotated, 0x03);
 }
 
-template <bool kLazy>
-inline void RunOneByOne(uint64_t* limbs, uint64_t count, uint64_t a, uint64_t* carry) {
-    if (kLazy) {
-        MultiplyRunLazy(limbs, count, a, carry);
-    } else {
-        MultiplyRunScalar(limbs, count, a, carry);
-    }
-}
-
 // Stores `vectors` vectors of new limbs, or, in the normalized form when a
 // sum reached 10^18, redoes them one by one. Sums stay below 2^62, so the
 // signed compare is safe. Returns the carry vector for the next round.
@@ -117,7 +108,7 @@ template <bool kLazy>
 int MultiplyRowAvx2Form(uint64_t* limbs, uint64_t count, uint64_t a, uint64_t* carry) {
     uint64_t c = 0;
     const uint64_t head = AlignmentHead(limbs, count, 4);
-    RunOneByOne<kLazy>(limbs, head, a, &c);
+    MultiplyRunOneByOne<kLazy>(limbs, head, a, &c);
     uint64_t* p = limbs + head;
     uint64_t n = count - head;
 
@@ -149,7 +140,7 @@ int MultiplyRowAvx2Form(uint64_t* limbs, uint64_t count, uint64_t a, uint64_t* c
         c = static_cast<uint64_t>(_mm256_extract_epi64(previousRotated, 0));
     }
 
-    RunOneByOne<kLazy>(p, n, a, &c);
+    MultiplyRunOneByOne<kLazy>(p, n, a, &c);
     *carry = c;
     return kAccOk;
 }

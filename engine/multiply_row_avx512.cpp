@@ -70,15 +70,6 @@ inline uint64_t LastLane(__m512i v) {
     return lanes[7];
 }
 
-template <bool kLazy>
-inline void RunOneByOne(uint64_t* limbs, uint64_t count, uint64_t a, uint64_t* carry) {
-    if (kLazy) {
-        MultiplyRunLazy(limbs, count, a, carry);
-    } else {
-        MultiplyRunScalar(limbs, count, a, carry);
-    }
-}
-
 // Stores the new limbs of `vectors` consecutive vectors, or, in the
 // normalized form when a sum reached 10^18, redoes them one by one. Returns
 // the vector whose last lane carries into the next limb.
@@ -104,7 +95,7 @@ template <bool kLazy>
 int MultiplyRowAvx512Form(uint64_t* limbs, uint64_t count, uint64_t a, uint64_t* carry) {
     uint64_t c = 0;
     const uint64_t head = AlignmentHead(limbs, count, 8);
-    RunOneByOne<kLazy>(limbs, head, a, &c);
+    MultiplyRunOneByOne<kLazy>(limbs, head, a, &c);
     uint64_t* p = limbs + head;
     uint64_t n = count - head;
 
@@ -126,7 +117,7 @@ int MultiplyRowAvx512Form(uint64_t* limbs, uint64_t count, uint64_t a, uint64_t*
         c = LastLane(previous);
     }
 
-    RunOneByOne<kLazy>(p, n, a, &c);
+    MultiplyRunOneByOne<kLazy>(p, n, a, &c);
     *carry = c;
     return kAccOk;
 }

@@ -67,6 +67,16 @@ inline void MultiplyRunLazy(uint64_t* limbs, uint64_t count, uint64_t a, uint64_
     *carry = c;
 }
 
+// The limbs a vector kernel takes one at a time, in its own form.
+template <bool kLazy>
+inline void MultiplyRunOneByOne(uint64_t* limbs, uint64_t count, uint64_t a, uint64_t* carry) {
+    if (kLazy) {
+        MultiplyRunLazy(limbs, count, a, carry);
+    } else {
+        MultiplyRunScalar(limbs, count, a, carry);
+    }
+}
+
 // How many limbs lie in front of the first `vectorLimbs`-aligned one (all of
 // them when the row is shorter): the kernels take those one at a time, so
 // their vector loop loads and stores aligned.

@@ -26,11 +26,14 @@ constexpr unsigned kMaxParts = 255;  // what the ticket's part fields hold
 // that part, and the caller takes every part it has not claimed.
 constexpr uint64_t kPartsPerThread = 8;
 
-// How long a waiting thread polls before it yields, and yields before it
-// sleeps: a pass of a long row takes tens of microseconds, so a helper that
-// finished its part is usually needed again within the spin.
+// How long a helper polls for the next pass before it yields, and yields
+// before it sleeps: a pass of a long row takes tens of microseconds, so a
+// helper that finished its part is usually needed again within the spin.
 constexpr unsigned kSpinRounds = 4000;
 constexpr unsigned kYieldRounds = 200;
+// The caller waits only for parts already running, a few microseconds each;
+// longer means their thread lost its processor, and the caller yields.
+constexpr unsigned kCallerSpinRounds = 200;
 
 // The ticket names the current pass: its generation in bits 16 and up, its
 // number of parts in bits 8 .. 15, the next part to claim in bits 0 .. 7.
@@ -73,8 +76,8 @@ struct Team {
 
 Team team;
 
-void WaitALittle(unsigned round) {
-    if (round < kSpinRounds) {
+void WaitALittle(unsigned round, unsigned spinRounds) {
+    if (round < spinRounds) {
         _mm_pause();
     } else {
         std::this_thread::yield();
@@ -110,7 +113,7 @@ uint64_t WaitForPass(uint64_t served) {
             return ticket;
         }
         if (round < kSpinRounds + kYieldRounds) {
-            WaitALittle(round);
+            WaitALittle(round, kSpinRounds);
             continue;
         }
         // Counted as a sleeper before it looks once more, so the caller,
@@ -245,7 +248,7 @@ int RowTeamMultiply(uint64_t* limbs, uint64_t count, uint64_t a, MultiplyRowFn r
 
     RunClaimedParts(ticket, nullptr);
     for (unsigned round = 0; team.done.load(std::memory_order_acquire) != parts; ++round) {
-        WaitALittle(round);
+        WaitALittle(round, kCallerSpinRounds);
     }
     const unsigned long fault = team.fault.exchange(0);
     if (fault != 0 && team.options.raise) team.options.raise(fault);
