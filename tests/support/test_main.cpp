@@ -1,3 +1,5 @@
+// The test programs' main: GoogleTest, and --oracle=DIR for the reference data
+// the Windows builds read.
 #include <gtest/gtest.h>
 
 #include "tests/support/oracle_data.h"

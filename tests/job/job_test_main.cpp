@@ -1,9 +1,0 @@
-#include <gtest/gtest.h>
-
-#include "tests/support/oracle_data.h"
-
-int main(int argc, char** argv) {
-    testing::InitGoogleTest(&argc, argv);
-    OracleDirFromArgs(argc, argv);
-    return RUN_ALL_TESTS();
-}
