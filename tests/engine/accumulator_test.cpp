@@ -1,5 +1,5 @@
-// The accumulator's edges, its memory, the limb groups, the digit count and
-// the size estimates.
+// Where the accumulator runs out of room, its memory, the digit count at the
+// powers of ten, and the size estimates.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,36 +11,6 @@
 #include "engine/size_estimates.h"
 
 namespace {
-
-std::vector<uint64_t> Limbs() {
-    std::vector<uint64_t> limbs;
-    for (uint64_t i = 0; i <= AccTopIndex(); ++i) limbs.push_back(AccLimb(i));
-    return limbs;
-}
-
-TEST(Accumulator, MultiplyEdges) {
-    ASSERT_EQ(AccAllocate(64 * 1024), 0);
-    EXPECT_EQ(Limbs(), std::vector<uint64_t>{1});
-    for (uint64_t k = 1; k <= 20; ++k) ASSERT_EQ(AccMultiply(k), kAccOk);
-    EXPECT_EQ(Limbs(), (std::vector<uint64_t>{432902008176640000ULL, 2}));
-    EXPECT_EQ(CountResultDigits(), 19u);
-    for (uint64_t k = 21; k <= 75; ++k) ASSERT_EQ(AccMultiply(k), kAccOk);
-    // 75! ends in exactly 18 zeros; the skip moves past them at the next step.
-    EXPECT_EQ(AccLimb(0), 0u);
-    EXPECT_EQ(AccLowIndex(), 0u);
-    ASSERT_EQ(AccMultiply(76), kAccOk);
-    EXPECT_EQ(AccLowIndex(), 1u);
-    EXPECT_EQ(AccRelease(), 0);
-
-    // 10^18 as a multiplier adds a zero limb; (10^18 - 1)^2 = 10^36 - 2 * 10^18 + 1.
-    uint64_t block[4] = {};
-    AccSetUp(block, sizeof block);
-    ASSERT_EQ(AccMultiply(kLimbBase), kAccOk);
-    EXPECT_EQ(Limbs(), (std::vector<uint64_t>{0, 1}));
-    ASSERT_EQ(AccMultiply(kLimbBase - 1), kAccOk);
-    ASSERT_EQ(AccMultiply(kLimbBase - 1), kAccOk);
-    EXPECT_EQ(Limbs(), (std::vector<uint64_t>{0, 1, kLimbBase - 2}));
-}
 
 // A block of one page: a factorial must run out of room at exactly the first
 // k whose k! needs a 513th limb, one multiplier at a time or in groups.
@@ -89,26 +59,7 @@ TEST(Accumulator, MemoryComesInWholePagesAndARefusalChangesNothing) {
     EXPECT_EQ(AccTopIndex(), 1u);
 }
 
-TEST(LimbGroups, SplitAndDigitCount) {
-    const struct {
-        uint64_t value, top, groups[6];
-    } splits[] = {
-        {0, 0, {0, 0, 0, 0, 0, 0}},
-        {1000, 1, {0, 1, 0, 0, 0, 0}},
-        {432902008176640000ULL, 5, {0, 640, 176, 8, 902, 432}},
-        {kLimbBase - 1, 5, {999, 999, 999, 999, 999, 999}},
-        {123456789012ULL, 3, {12, 789, 456, 123, 0, 0}},
-    };
-    for (const auto& s : splits) {
-        LimbGroups r{};
-        r.value = s.value;
-        SplitLimb(&r);
-        EXPECT_EQ(r.groupCount, 6u);
-        EXPECT_EQ(r.topGroup, s.top) << s.value;
-        EXPECT_EQ(std::vector<uint64_t>(r.groups, r.groups + 6),
-                  std::vector<uint64_t>(s.groups, s.groups + 6))
-            << s.value;
-    }
+TEST(LimbGroups, DigitCountAtEveryPowerOfTen) {
     // Every power of ten and the number below it, and across a limb boundary.
     uint64_t limbs[2] = {};
     uint64_t power = 1;

@@ -116,57 +116,13 @@ void PumpWhile(DWORD ms, bool (*busy)()) {
     }
 }
 
-// The multiplier at which the seams below act, and the group that held it.
-uint64_t actAt = 0;
-uint64_t actedInGroupEndingAt = 0;
+// What the loop seam does in the group that holds multiplier `actAt`.
+enum class Act { kStop, kDivideByZero, kIllegalInstruction, kFaultInAHelper, kStatus };
+Act act;
+uint64_t actAt;
+int statusToReturn;
+uint64_t actedInGroupEndingAt;
 std::atomic<int> computingInLoop{-1}, setUpInLoop{-1};  // as the main window sees them
-
-bool Holds(uint64_t first, uint64_t last) {
-    if (first > actAt || actAt > last) return false;
-    actedInGroupEndingAt = last;
-    return true;
-}
-
-int StopDuringGroup(uint64_t first, uint64_t last, uint64_t* reached) {
-    const int status = AccMultiplyGroup(first, last, reached);
-    if (Holds(first, last)) {
-        computingInLoop = jobState.computing.load();
-        setUpInLoop = JobIsSetUp() ? 1 : 0;
-        // The user presses Stop; its thread sets the flag a little later.
-        SendMessageA(window, kAskToStop, 0, 0);
-        for (int i = 0; i < 5000 && jobState.stopFlag.load() == 0; ++i) Sleep(1);
-    }
-    return status;
-}
-
-// A page nobody may touch (address 0 is not reliably out of bounds under Wine).
-volatile int* ForbiddenPage() {
-    static void* page = VirtualAlloc(nullptr, 4096, MEM_COMMIT, PAGE_NOACCESS);
-    return static_cast<volatile int*>(page);
-}
-
-int DivideByZeroDuringGroup(uint64_t first, uint64_t last, uint64_t* reached) {
-    volatile uint64_t divisor = Holds(first, last) ? 0 : 1;
-    volatile uint64_t q = 1000 / divisor;
-    (void)q;
-    return AccMultiplyGroup(first, last, reached);
-}
-
-int IllegalInstructionDuringGroup(uint64_t first, uint64_t last, uint64_t* reached) {
-    if (Holds(first, last)) __asm__ volatile("ud2");
-    return AccMultiplyGroup(first, last, reached);
-}
-
-int AccessViolationDuringGroup(uint64_t first, uint64_t last, uint64_t* reached) {
-    if (Holds(first, last)) *ForbiddenPage() = 1;
-    return AccMultiplyGroup(first, last, reached);
-}
-
-int statusToReturn = 1;
-int StatusAfterGroup(uint64_t first, uint64_t last, uint64_t* reached) {
-    const int status = AccMultiplyGroup(first, last, reached);
-    return Holds(first, last) ? statusToReturn : status;
-}
 
 // A row kernel that faults on any thread but the worker; the worker's own
 // part waits until a helper has claimed one, so that a helper's part faults
@@ -177,22 +133,39 @@ int FaultOffTheWorker(uint64_t*, uint64_t, uint64_t, uint64_t* carry) {
     *carry = 0;
     if (GetCurrentThreadId() != workerThreadId) {
         helperClaimed = 1;
-        *ForbiddenPage() = 1;
+        static void* forbidden = VirtualAlloc(nullptr, 4096, MEM_COMMIT, PAGE_NOACCESS);
+        *static_cast<volatile int*>(forbidden) = 1;
     }
     for (int i = 0; i < 10000 && helperClaimed.load() == 0; ++i) Sleep(1);
     return 0;
 }
 
-// A pass split across the team, on a row of its own, whose helper's part faults.
-int FaultInAHelpersPart(uint64_t first, uint64_t last, uint64_t* reached) {
-    if (Holds(first, last)) {
+int ActDuringGroup(uint64_t first, uint64_t last, uint64_t* reached) {
+    const bool here = first <= actAt && actAt <= last;
+    if (here) actedInGroupEndingAt = last;
+    if (here && act == Act::kDivideByZero) {
+        volatile uint64_t zero = 0;
+        volatile uint64_t q = 1000 / zero;
+        (void)q;
+    }
+    if (here && act == Act::kIllegalInstruction) __asm__ volatile("ud2");
+    if (here && act == Act::kFaultInAHelper) {
+        // A pass split across the team, on a row of its own.
         workerThreadId = GetCurrentThreadId();
         helperClaimed = 0;
         static uint64_t row[4 * kRowTeamMinPartLimbs];
         uint64_t carry;
         RowTeamMultiply(row, std::size(row), 1, FaultOffTheWorker, false, &carry);
     }
-    return AccMultiplyGroup(first, last, reached);
+    const int status = AccMultiplyGroup(first, last, reached);
+    if (here && act == Act::kStop) {
+        computingInLoop = jobState.computing.load();
+        setUpInLoop = JobIsSetUp() ? 1 : 0;
+        // The user presses Stop; its thread sets the flag a little later.
+        SendMessageA(window, kAskToStop, 0, 0);
+        for (int i = 0; i < 5000 && jobState.stopFlag.load() == 0; ++i) Sleep(1);
+    }
+    return here && act == Act::kStatus ? statusToReturn : status;
 }
 
 int RefuseMemory(uint64_t) { return 1; }
@@ -272,10 +245,10 @@ protected:
 };
 
 TEST_F(FactorialJobTest, FinishedJobsWriteTheirFileAndReportOnce) {
-    for (uint64_t n : {0ull, 1ull, 47ull, 1000ull}) {
+    for (uint64_t n : {0ull, 1ull, 47ull, 3000ull}) {
         const std::string path = folder + "finished" + std::to_string(n) + ".txt";
         WriteWholeFile(path, std::string(50000, 'z'));
-        jobTestSeams.teamThreads = n == 1000 ? 2 : 0;
+        jobTestSeams.teamThreads = n == 3000 ? 2 : 0;
         ASSERT_TRUE(RunJob(n, path));
         EXPECT_EQ(TakeEvents(), Events("finished computing=0")) << n;
         const std::string digits = ExpectedDigits(n);
@@ -288,7 +261,7 @@ TEST_F(FactorialJobTest, FinishedJobsWriteTheirFileAndReportOnce) {
         ElapsedStartToEnd(&span);
         EXPECT_TRUE(theJob.elapsed.seconds == span.seconds &&
                     theJob.elapsed.milliseconds == span.milliseconds);
-        EXPECT_GE(stopwatchMarks.endMark.load(), stopwatchMarks.startMark.load() + (n == 1000));
+        EXPECT_GE(stopwatchMarks.endMark.load(), stopwatchMarks.startMark.load() + (n == 3000));
         ExpectEnded();
     }
 }
@@ -308,63 +281,51 @@ TEST_F(FactorialJobTest, TickerNeverDeadlocksAgainstReportsHoldingTheSemaphore) 
     EXPECT_EQ(tickerCalls.load(), before);
 }
 
-TEST_F(FactorialJobTest, StopEndsAfterTheCurrentGroupWithoutAFile) {
-    // During an early group and during the very last one, on one thread and on two.
+// Stops (during an early group and during the very last one), faults (in
+// the worker and in a helper's part) and statuses inside the loop: the job
+// ends there without a file, and the next one runs.
+TEST_F(FactorialJobTest, StopsFaultsAndStatusesEndTheJobAtTheirGroup) {
     const struct {
-        uint64_t n, stopAt;
+        Act act;
+        uint64_t n, at;
         unsigned threads;
-    } cases[] = {{1000, 25, 1}, {1000, 47, 2}, {50, 50, 2}};
-    for (const auto& c : cases) {
-        const std::string path = folder + "stopped" + std::to_string(c.stopAt) + ".txt";
-        DeleteFileA(path.c_str());
-        actAt = c.stopAt;
-        jobTestSeams.multiply = StopDuringGroup;
-        jobTestSeams.teamThreads = c.threads;
-        ASSERT_TRUE(RunJob(c.n, path));
-        EXPECT_EQ(TakeEvents(), Events("stopped computing=0"));
-        // The position is the group's last multiplier k, the digits those of k!.
-        EXPECT_EQ(jobState.currentMultiplier.load(), actedInGroupEndingAt);
-        EXPECT_EQ(theJob.resultDigits, static_cast<uint64_t>(EstimateDigits(actedInGroupEndingAt)));
-        EXPECT_EQ(computingInLoop.exchange(-1), 1);
-        EXPECT_EQ(setUpInLoop.exchange(-1), 1);
-        EXPECT_FALSE(FileExists(path));
-        ExpectEnded();
-    }
-    ExpectNextJobSucceeds();
-}
-
-TEST_F(FactorialJobTest, FaultsAndStatusesInsideTheLoopFailTheJobAndReleaseTheMemory) {
-    const struct {
-        int (*step)(uint64_t, uint64_t, uint64_t*);
-        int status, id;
+        int status;
+        std::string ending;
     } cases[] = {
-        {DivideByZeroDuringGroup, 0, IDS_ERR_DIVIDE},
-        {IllegalInstructionDuringGroup, 0, IDS_ERR_ILLEGAL},
-        {AccessViolationDuringGroup, 0, IDS_ERR_ILLEGAL},
-        {FaultInAHelpersPart, 0, IDS_ERR_ILLEGAL},
-        {StatusAfterGroup, kAccOverflow, IDS_ERR_OVERFLOW},
-        {StatusAfterGroup, 7, IDS_ERR_UNEXPECTED},
+        {Act::kStop, 1000, 25, 1, 0, "stopped computing=0"},
+        {Act::kStop, 1000, 47, 2, 0, "stopped computing=0"},
+        {Act::kStop, 50, 50, 2, 0, "stopped computing=0"},
+        {Act::kDivideByZero, 100, 40, 2, 0, "failed computing=0 id=2102"},
+        {Act::kIllegalInstruction, 100, 40, 2, 0, "failed computing=0 id=2103"},
+        {Act::kFaultInAHelper, 100, 40, 2, 0, "failed computing=0 id=2103"},
+        {Act::kStatus, 100, 40, 2, kAccOverflow, "failed computing=0 id=2100"},
+        {Act::kStatus, 100, 40, 1, 7, "failed computing=0 id=2104"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.id);
-        const std::string path = folder + "fault" + std::to_string(c.id) + ".txt";
+        SCOPED_TRACE(c.ending + " at " + std::to_string(c.at));
+        const std::string path = folder + "early" + std::to_string(c.at) + ".txt";
         DeleteFileA(path.c_str());
-        actAt = 40;
+        act = c.act;
+        actAt = c.at;
         statusToReturn = c.status;
-        jobTestSeams.multiply = c.step;
-        jobTestSeams.teamThreads = 2;
+        jobTestSeams.multiply = ActDuringGroup;
+        jobTestSeams.teamThreads = c.threads;
         theJob.resultDigits = 12345;
         const int64_t endMark = stopwatchMarks.endMark.load();
-        ASSERT_TRUE(RunJob(100, path));
-        EXPECT_EQ(TakeEvents(), FailedWith(c.id));
+        ASSERT_TRUE(RunJob(c.n, path));
+        EXPECT_EQ(TakeEvents(), Events(c.ending));
+        // The position is the group's last multiplier k, the digits those of
+        // k!; after a fault neither the end mark nor the digit count is taken.
         EXPECT_EQ(jobState.currentMultiplier.load(), actedInGroupEndingAt);
-        if (c.step == StatusAfterGroup) {
-            EXPECT_EQ(theJob.resultDigits,
-                      static_cast<uint64_t>(EstimateDigits(actedInGroupEndingAt)));
-        } else {
-            // Neither the end mark nor the digit count is taken after a fault.
-            EXPECT_EQ(theJob.resultDigits, 12345u);
+        const bool fault = c.act != Act::kStop && c.act != Act::kStatus;
+        EXPECT_EQ(theJob.resultDigits,
+                  fault ? 12345u : static_cast<uint64_t>(EstimateDigits(actedInGroupEndingAt)));
+        if (fault) {
             EXPECT_EQ(stopwatchMarks.endMark.load(), endMark);
+        }
+        if (c.act == Act::kStop) {
+            EXPECT_EQ(computingInLoop.exchange(-1), 1);
+            EXPECT_EQ(setUpInLoop.exchange(-1), 1);
         }
         EXPECT_FALSE(FileExists(path));
         ExpectEnded();
