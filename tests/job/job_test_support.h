@@ -1,5 +1,4 @@
-// Helpers shared by the job's tests: the expected digits of N! from GMP (or,
-// under Wine, from GMP-made files), the file layout built independently of
+// Helpers shared by the job's tests: the file layout built independently of
 // the writer, a scratch folder, and the accumulator set to N!.
 #pragma once
 
@@ -13,24 +12,14 @@
 #include "engine/decimal_accumulator.h"
 #include "engine/size_estimates.h"
 
+#include "tests/support/oracle_data.h"
+
 #if defined(_WIN32)
 #include <windows.h>
-
-#include "tests/support/oracle_data.h"
 #else
 #include <stdlib.h>
 #include <unistd.h>
-
-#include "tests/support/gmp_reference.h"
 #endif
-
-inline std::string ExpectedDigits(unsigned long n) {
-#if defined(_WIN32)
-    return ReadOracleDigits(n);
-#else
-    return FactorialDigits(n);
-#endif
-}
 
 // Header, then the digits padded with spaces to whole groups of three, cut
 // into lines of sixty characters.

@@ -1,22 +1,25 @@
-// Reading the native oracle's reference data (tools/oracle) in the Windows
-// test programs. The folder comes as --oracle=DIR on the command line.
+// The exact digits of N! the tests compare against: natively from GMP (which
+// the product never links), under Wine from the files the native oracle
+// (tools/oracle) wrote from GMP's digits into the folder given as --oracle=DIR.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
-struct FactorialFingerprint {
-    uint64_t limbCount = 0;
-    uint64_t topLimb = 0;
-    uint64_t hash = 0;
-};
+#if !defined(_WIN32)
+#include <gmp.h>
+#endif
 
-// Set from --oracle=DIR by OracleDirFromArgs (called from main or a test).
+// The oracle writes every factorial up to this one and the checkpoints.
+constexpr unsigned kDenseFactorialLimit = 3000;
+constexpr unsigned kFactorialCheckpoints[] = {3500,  5000,   12345,  65536,
+                                              99999, 100000, 300000, 1000000};
+
+// Set from --oracle=DIR by OracleDirFromArgs (called from main).
 inline std::string& OracleDir() {
     static std::string dir;
     return dir;
@@ -28,18 +31,35 @@ inline void OracleDirFromArgs(int argc, char** argv) {
     }
 }
 
-inline std::map<unsigned, FactorialFingerprint> ReadFactorialFingerprints() {
-    std::map<unsigned, FactorialFingerprint> table;
-    std::ifstream in(OracleDir() + "/factorial_limbs.txt");
-    unsigned n;
-    FactorialFingerprint f;
-    while (in >> n >> f.limbCount >> f.topLimb >> f.hash) table[n] = f;
-    return table;
-}
-
 inline std::string ReadOracleDigits(unsigned long n) {
     std::ifstream in(OracleDir() + "/digits_" + std::to_string(n) + ".txt", std::ios::binary);
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+inline std::string ExpectedDigits(unsigned long n) {
+#if defined(_WIN32)
+    return ReadOracleDigits(n);
+#else
+    mpz_t f;
+    mpz_init(f);
+    mpz_fac_ui(f, n);
+    std::string s(mpz_sizeinbase(f, 10) + 2, '\0');
+    mpz_get_str(&s[0], 10, f);
+    mpz_clear(f);
+    s.resize(std::strlen(s.c_str()));
+    return s;
+#endif
+}
+
+// Base-10^18 limbs of a decimal text, least significant first.
+inline std::vector<uint64_t> LimbsOfDecimal(const std::string& digits) {
+    std::vector<uint64_t> limbs;
+    for (size_t end = digits.size(); end > 0;) {
+        const size_t begin = end >= 18 ? end - 18 : 0;
+        limbs.push_back(std::stoull(digits.substr(begin, end - begin)));
+        end = begin;
+    }
+    return limbs;
 }

@@ -1,46 +1,30 @@
-// Writes GMP-made reference data for the test programs that run under Wine,
-// where GMP is not available:
-//   factorial_limbs.txt  "N limbCount topLimb hash" for 0..3000 and the checkpoints
-//   digits_N.txt         the decimal digits of N! for the N given with --digits
+// Writes the reference data the test programs under Wine compare against,
+// where GMP is not available: digits_N.txt, the decimal digits of N!, for
+// every N up to 3,000 and for the checkpoints up to 1,000,000.
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
-#include "tests/support/gmp_reference.h"
-#include "tests/support/limb_hash.h"
+#include "tests/support/oracle_data.h"
 
 namespace {
 
-bool WriteLimbLine(FILE* out, unsigned n) {
-    const std::vector<uint64_t> limbs = LimbsOfDecimal(FactorialDigits(n));
-    return std::fprintf(out, "%u %zu %llu %llu\n", n, limbs.size(),
-                        static_cast<unsigned long long>(limbs.back()),
-                        static_cast<unsigned long long>(HashLimbs(limbs.data(), limbs.size()))) > 0;
+bool WriteDigits(const std::string& dir, unsigned long n) {
+    const std::string digits = ExpectedDigits(n);
+    FILE* f = std::fopen((dir + "/digits_" + std::to_string(n) + ".txt").c_str(), "wb");
+    if (!f) return false;
+    const bool written = std::fwrite(digits.data(), 1, digits.size(), f) == digits.size();
+    return std::fclose(f) == 0 && written;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: %s OUTDIR [--digits N...]\n", argv[0]);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s OUTDIR\n", argv[0]);
         return 2;
     }
-    const std::string dir = argv[1];
-    FILE* out = std::fopen((dir + "/factorial_limbs.txt").c_str(), "w");
-    if (!out) return 1;
     bool ok = true;
-    for (unsigned n = 0; n <= kDenseFactorialLimit; ++n) ok = ok && WriteLimbLine(out, n);
-    for (unsigned n : kFactorialCheckpoints) ok = ok && WriteLimbLine(out, n);
-    ok = (std::fclose(out) == 0) && ok;
-
-    for (int i = 2; i < argc; ++i) {
-        if (std::string(argv[i]) == "--digits") continue;
-        const unsigned long n = std::strtoul(argv[i], nullptr, 10);
-        const std::string digits = FactorialDigits(n);
-        FILE* f = std::fopen((dir + "/digits_" + std::to_string(n) + ".txt").c_str(), "wb");
-        if (!f) return 1;
-        ok = std::fwrite(digits.data(), 1, digits.size(), f) == digits.size() && ok;
-        ok = (std::fclose(f) == 0) && ok;
-    }
+    for (unsigned n = 0; n <= kDenseFactorialLimit; ++n) ok = ok && WriteDigits(argv[1], n);
+    for (unsigned n : kFactorialCheckpoints) ok = ok && WriteDigits(argv[1], n);
     return ok ? 0 : 1;
 }
