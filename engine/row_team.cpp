@@ -21,10 +21,13 @@ namespace {
 constexpr unsigned kMaxThreads = 64;
 constexpr unsigned kMaxParts = 255;  // what the ticket's part fields hold
 
-// A pass has several parts per thread, claimed one by one: a helper that
-// loses its processor in the middle of a part holds up the pass by at most
-// that part, and the caller takes every part it has not claimed.
-constexpr uint64_t kPartsPerThread = 8;
+// A pass has many parts, claimed one by one: a helper that loses its
+// processor in the middle of a part holds up the pass by at most that part,
+// and the caller takes every part it has not claimed. Every claim passes one
+// cache line between threads, so with many threads the parts are fewer per
+// thread.
+constexpr uint64_t kPartsPerPass = 32;
+constexpr uint64_t kMinPartsPerThread = 2;
 
 // How long a helper polls for the next pass before it yields, and yields
 // before it sleeps: a pass of a long row takes tens of microseconds, so a
@@ -223,7 +226,9 @@ int RowTeamMultiply(uint64_t* limbs, uint64_t count, uint64_t a, MultiplyRowFn r
                     uint64_t* carry) {
     if (team.threads < 2 || count < 2 * team.options.minPartLimbs)
         return row(limbs, count, a, carry);
-    uint64_t partLimbs = count / (team.threads * kPartsPerThread);
+    uint64_t wanted = team.threads * kMinPartsPerThread;
+    if (wanted < kPartsPerPass) wanted = kPartsPerPass;
+    uint64_t partLimbs = count / wanted;
     if (partLimbs < team.options.minPartLimbs) partLimbs = team.options.minPartLimbs;
     uint64_t parts = count / partLimbs;
     if (parts > kMaxParts) parts = kMaxParts;
