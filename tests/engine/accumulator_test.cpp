@@ -2,12 +2,14 @@
 // powers of ten, and the size estimates.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
 #include "engine/accumulator_memory.h"
 #include "engine/decimal_accumulator.h"
 #include "engine/limb_groups.h"
+#include "engine/multiply_dispatch.h"
 #include "engine/size_estimates.h"
 
 namespace {
@@ -38,6 +40,26 @@ TEST(Accumulator, OnePageRunsOutOfRoomAtTheExactMultiplier) {
     for (int i = 1; i <= 511; ++i) ASSERT_EQ(AccMultiply(kLimbBase), kAccOk);
     EXPECT_EQ(AccMultiply(kLimbBase), kAccNoRoom);
     EXPECT_EQ(AccLimb(511), 0u);
+}
+
+// 2^18 * 5^18 is exactly 10^18, where the estimate of a lazy pass comes out
+// one short: a top limb of 2^18 in the vectors is left at the base itself,
+// and normalizing turns it into a limb of its own above a zero one.
+TEST(Accumulator, ALazyTopLimbAtTheBaseNormalizesIntoANewLimb) {
+    if (!GroupKernelOf(BestMultiplyVariant()).lazy) GTEST_SKIP() << "no lazy kernel here";
+    constexpr uint64_t kFive18 = 3814697265625ULL;
+    alignas(64) uint64_t block[32] = {};
+    AccSetUp(block, sizeof block);
+    for (int i = 0; i < 16; ++i) ASSERT_EQ(AccMultiply(kLimbBase - 1), kAccOk);
+    ASSERT_EQ(AccTopIndex(), 15u);  // sixteen limbs, none zero
+    std::fill(block, block + 15, 1);
+    block[15] = 1 << 18;
+    uint64_t reached = 0;
+    ASSERT_EQ(AccMultiplyGroup(kFive18, kFive18, &reached), kAccOk);
+    AccNormalize();
+    std::vector<uint64_t> expected(15, kFive18);
+    expected.insert(expected.end(), {0, 1});
+    EXPECT_EQ(std::vector<uint64_t>(block, block + AccTopIndex() + 1), expected);
 }
 
 TEST(Accumulator, MemoryComesInWholePagesAndARefusalChangesNothing) {

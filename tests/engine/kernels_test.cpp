@@ -76,6 +76,19 @@ std::vector<uint64_t> NormalizedValue(const uint64_t* limbs, size_t count, uint6
     return value;
 }
 
+// A limb x with x * a one below a multiple of 10^18 (0 when a shares a
+// factor with 10): where an estimate that rounds up anywhere is one too high.
+uint64_t JustBelowAMultiple(uint64_t a) {
+    __int128 r0 = kB, r1 = a % kB, t0 = 0, t1 = 1;  // extended Euclid: t0 * a = r0
+    while (r1 != 0) {
+        const __int128 q = r0 / r1, r = r0 - q * r1, t = t0 - q * t1;
+        r0 = r1, r1 = r, t0 = t1, t1 = t;
+    }
+    if (r0 != 1) return 0;
+    const uint64_t inverse = static_cast<uint64_t>((t0 % kB + kB) % kB);
+    return (kB - inverse) % kB;
+}
+
 const unsigned kRoundingModes[] = {_MM_ROUND_NEAREST, _MM_ROUND_DOWN, _MM_ROUND_UP,
                                    _MM_ROUND_TOWARD_ZERO};
 
@@ -114,34 +127,24 @@ TEST(RowKernels, MatchThePlainFormAtTheEdgesUnderEveryRounding) {
     // Multipliers on each side of the bounds the kernels convert or split
     // at, products of consecutive multipliers near a million, and multipliers
     // that with suitable limbs give exact multiples of 10^18.
-    const uint64_t multipliers[] = {1,
-                                    2,
-                                    3,
-                                    999983,
-                                    1000000,
-                                    999999999,
-                                    1000000000,
-                                    (1ULL << 31) - 1,
-                                    1ULL << 31,
-                                    (1ULL << 32) - 1,
-                                    1ULL << 32,
-                                    kFive18,
-                                    10000000000000ULL,
-                                    998001999000ULL,
-                                    999999000000ULL,
-                                    (1ULL << 44) - 1,
-                                    (1ULL << 52) + 1,
-                                    kB - 1,
-                                    kB};
+    // clang-format off
+    const uint64_t multipliers[] = {
+        1, 2, 3, 7, 999983, 1000000, 999999999, 1000000000, (1ULL << 31) - 1, 1ULL << 31,
+        (1ULL << 32) - 1, 1ULL << 32, kFive18, 10000000000000ULL, 998001999000ULL,
+        999999000000ULL, 999999999999ULL, (1ULL << 44) - 3, (1ULL << 44) - 1, (1ULL << 52) + 1,
+        kB - 1, kB};
+    // clang-format on
     std::mt19937_64 rng(20261207);
     for (const Kernel& k : KernelsToTest()) {
         for (const uint64_t a : multipliers) {
             if (a >= k.limit) continue;
             const uint64_t top = k.lazy ? (1ULL << 61) - 1 : kB - 1;
-            // Edge limbs, and the limbs that make a * x a whole multiple of
-            // 10^18 for the multipliers above.
-            const uint64_t edges[] = {
-                0, 1, kB - 1, top, kB, 2 * kB, 1ULL << 18, 100000, kB - (1ULL << 18), kB - 100000};
+            // Edge limbs, limbs that make a * x a whole multiple of 10^18 for
+            // the multipliers above, and limbs that make it one less.
+            const uint64_t below = JustBelowAMultiple(a);
+            const uint64_t edges[] = {0,     1,          kB - 1,        top,
+                                      kB,    2 * kB,     1ULL << 18,    100000,
+                                      below, below + kB, below + 2 * kB};
             for (size_t length = 1; length <= 40; ++length) {
                 for (size_t offset = 0; offset < 8; ++offset) {
                     std::vector<uint64_t> limbs(length);
