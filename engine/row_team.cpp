@@ -19,46 +19,56 @@
 namespace {
 
 constexpr unsigned kMaxThreads = 64;
-constexpr unsigned kMaxParts = 255;  // what the ticket's part fields hold
+constexpr unsigned kMaxParts = 255;  // what the ticket's part field holds
 
-// A pass has many parts, claimed one by one: a helper that loses its
-// processor in the middle of a part holds up the pass by at most that part,
-// and the caller takes every part it has not claimed. Every claim passes one
-// cache line between threads, so with many threads the parts are fewer per
-// thread.
+// A pass has many parts: a helper that loses its processor in the middle of
+// a part holds up the pass by at most that part. Each thread has a share of
+// them, the same every pass, so a row's limbs stay in the cache of the core
+// that works on them; it then claims what the others have not started.
 constexpr uint64_t kPartsPerPass = 32;
 constexpr uint64_t kMinPartsPerThread = 2;
 
 // How long a helper polls for the next pass before it yields, and yields
 // before it sleeps: a pass of a long row takes tens of microseconds, so a
-// helper that finished its part is usually needed again within the spin.
+// helper that finished its share is usually needed again within the spin.
 constexpr unsigned kSpinRounds = 4000;
 constexpr unsigned kYieldRounds = 200;
 // The caller waits only for parts already running, a few microseconds each;
 // longer means their thread lost its processor, and the caller yields.
 constexpr unsigned kCallerSpinRounds = 200;
+// After such a wait the caller runs the next passes whole, twice as many
+// each time it happens again, up to this many: on a machine whose other
+// processors are busy a helper holds up more than it helps.
+constexpr unsigned kMostWholePasses = 4096;
 
-// The ticket names the current pass: its generation in bits 16 and up, its
-// number of parts in bits 8 .. 15, the next part to claim in bits 0 .. 7.
-uint64_t Generation(uint64_t ticket) { return ticket >> 16; }
-unsigned PartCount(uint64_t ticket) { return (ticket >> 8) & 0xFF; }
-unsigned NextPart(uint64_t ticket) { return ticket & 0xFF; }
+// The ticket names the current pass: its generation in bits 8 and up, its
+// number of parts in bits 0 .. 7.
+uint64_t Generation(uint64_t ticket) { return ticket >> 8; }
+unsigned PartCount(uint64_t ticket) { return ticket & 0xFF; }
 
-struct alignas(64) HelperState {
-    std::atomic<uint64_t> served{0};  // generation of the last pass it took part in
+// A thread's parts done in a pass: the generation in bits 16 and up, the
+// count below. Written by that thread only.
+uint64_t Generation16(uint64_t done) { return done >> 16; }
+
+struct alignas(64) ThreadSlot {
+    std::atomic<uint64_t> served{0};  // generation of the pass it works on
+    std::atomic<uint64_t> done{0};    // parts it finished in that pass
     std::atomic<int> inPart{0};       // 1 while it runs a claimed part
 };
 
-struct alignas(64) PartCarry {
-    uint64_t value;
+struct alignas(64) PartSlot {
+    std::atomic<uint64_t> claimedIn{0};  // generation of the last pass that claimed it
+    uint64_t carry = 0;                  // written by whoever ran it
 };
 
 struct Team {
     RowTeamOptions options{nullptr, nullptr, kRowTeamMinPartLimbs};
-    unsigned threads = 1;  // the caller and its helpers
+    unsigned threads = 1;  // the caller (slot 0) and its helpers
     uint64_t generation = 0;
+    unsigned wholePassesLeft = 0;  // passes to run unsplit after a wait
+    unsigned wholePassesNext = 0;  // how many the next wait earns
     std::thread helpers[kMaxThreads];
-    HelperState states[kMaxThreads];
+    ThreadSlot slots[kMaxThreads];
 
     // The pass: written by the caller before it publishes the ticket, read
     // by whoever claims one of its parts.
@@ -66,10 +76,9 @@ struct Team {
     uint64_t a = 0;
     MultiplyRowFn row = nullptr;
     uint64_t bounds[kMaxParts + 1] = {};
-    PartCarry carries[kMaxParts] = {};
+    PartSlot parts[kMaxParts];
 
     alignas(64) std::atomic<uint64_t> ticket{0};
-    alignas(64) std::atomic<unsigned> done{0};
     std::atomic<unsigned long> fault{0};
     std::atomic<int> quit{0};
     std::atomic<unsigned> sleepers{0};
@@ -87,23 +96,31 @@ void WaitALittle(unsigned round, unsigned spinRounds) {
     }
 }
 
-// Claims and runs parts of the pass `ticket` names until none is left or
-// another pass has begun.
-void RunClaimedParts(uint64_t ticket, std::atomic<int>* inPart) {
+void CountPartDone(ThreadSlot& slot, uint64_t generation) {
+    const uint64_t before = slot.done.load(std::memory_order_relaxed);
+    const uint64_t count = Generation16(before) == generation ? (before & 0xFFFF) + 1 : 1;
+    slot.done.store(generation << 16 | count, std::memory_order_release);
+}
+
+// Runs the parts of the pass `ticket` names that thread `self` can claim:
+// its own share first, then any other not started yet. A thread still
+// holding the ticket of a finished pass finds all of that pass's parts
+// claimed.
+void RunParts(uint64_t ticket, unsigned self) {
     const uint64_t generation = Generation(ticket);
-    while (NextPart(ticket) < PartCount(ticket) && team.quit.load(std::memory_order_relaxed) == 0) {
-        const uint64_t claimed = ticket;
-        if (!team.ticket.compare_exchange_weak(ticket, claimed + 1, std::memory_order_acquire)) {
-            if (Generation(ticket) != generation) return;
-            continue;
-        }
-        const unsigned part = NextPart(claimed);
-        if (inPart) inPart->store(1, std::memory_order_relaxed);
+    const unsigned parts = PartCount(ticket);
+    const unsigned first = self * parts / team.threads;
+    ThreadSlot& slot = team.slots[self];
+    for (unsigned i = 0; i < parts && team.quit.load(std::memory_order_relaxed) == 0; ++i) {
+        const unsigned part = (first + i) % parts;
+        PartSlot& p = team.parts[part];
+        uint64_t seen = p.claimedIn.load(std::memory_order_relaxed);
+        if (seen >= generation || !p.claimedIn.compare_exchange_strong(seen, generation)) continue;
+        slot.inPart.store(1, std::memory_order_relaxed);
         team.row(team.limbs + team.bounds[part], team.bounds[part + 1] - team.bounds[part], team.a,
-                 &team.carries[part].value);
-        if (inPart) inPart->store(0, std::memory_order_relaxed);
-        team.done.fetch_add(1, std::memory_order_release);
-        ticket = claimed + 1;
+                 &p.carry);
+        slot.inPart.store(0, std::memory_order_relaxed);
+        CountPartDone(slot, generation);
     }
 }
 
@@ -131,30 +148,44 @@ uint64_t WaitForPass(uint64_t served) {
 }
 
 void ServePasses(void* context) {
-    HelperState* const self = static_cast<HelperState*>(context);
+    const unsigned self = static_cast<unsigned>(reinterpret_cast<uintptr_t>(context));
+    ThreadSlot& slot = team.slots[self];
     for (;;) {
-        const uint64_t ticket = WaitForPass(self->served.load(std::memory_order_relaxed));
+        const uint64_t ticket = WaitForPass(slot.served.load(std::memory_order_relaxed));
         if (team.quit.load(std::memory_order_relaxed) != 0) return;
-        self->served.store(Generation(ticket), std::memory_order_relaxed);
-        RunClaimedParts(ticket, &self->inPart);
+        slot.served.store(Generation(ticket), std::memory_order_relaxed);
+        RunParts(ticket, self);
     }
 }
 
-void HelperMain(HelperState* self) {
+void HelperMain(unsigned self) {
+    void* const context = reinterpret_cast<void*>(static_cast<uintptr_t>(self));
+    ThreadSlot& slot = team.slots[self];
     for (;;) {
         unsigned long code = 0;
         if (team.options.guard) {
-            code = team.options.guard(ServePasses, self);
+            code = team.options.guard(ServePasses, context);
         } else {
-            ServePasses(self);
+            ServePasses(context);
         }
         if (code == 0) return;
         // The part it ran is lost: the fault is recorded for the caller first,
         // then the part counts as done so the pass can end.
         unsigned long none = 0;
         team.fault.compare_exchange_strong(none, code);
-        if (self->inPart.exchange(0) != 0) team.done.fetch_add(1, std::memory_order_release);
+        if (slot.inPart.exchange(0) != 0) {
+            CountPartDone(slot, slot.served.load(std::memory_order_relaxed));
+        }
     }
+}
+
+unsigned PartsDone(uint64_t generation) {
+    unsigned total = 0;
+    for (unsigned t = 0; t < team.threads; ++t) {
+        const uint64_t done = team.slots[t].done.load(std::memory_order_acquire);
+        if (Generation16(done) == generation) total += static_cast<unsigned>(done & 0xFFFF);
+    }
+    return total;
 }
 
 // Adds a part's carry into the first limb of the part above. Lazy limbs take
@@ -197,13 +228,13 @@ unsigned RowTeamStart(unsigned threads, const RowTeamOptions& options) {
     team.quit.store(0);
     team.fault.store(0);
     team.threads = 1;
+    team.wholePassesLeft = team.wholePassesNext = 0;
     if (threads > kMaxThreads) threads = kMaxThreads;
     for (unsigned i = 1; i < threads; ++i) {
-        HelperState* const state = &team.states[i];
-        state->served.store(team.generation);
-        state->inPart.store(0);
+        team.slots[i].served.store(team.generation);
+        team.slots[i].inPart.store(0);
         try {
-            team.helpers[i] = std::thread(HelperMain, state);
+            team.helpers[i] = std::thread(HelperMain, i);
         } catch (const std::system_error&) {
             break;  // work with the helpers there are
         }
@@ -224,8 +255,13 @@ void RowTeamStop() {
 
 int RowTeamMultiply(uint64_t* limbs, uint64_t count, uint64_t a, MultiplyRowFn row, bool lazy,
                     uint64_t* carry) {
-    if (team.threads < 2 || count < 2 * team.options.minPartLimbs)
+    if (team.threads < 2 || count < 2 * team.options.minPartLimbs) {
         return row(limbs, count, a, carry);
+    }
+    if (team.wholePassesLeft > 0) {
+        --team.wholePassesLeft;
+        return row(limbs, count, a, carry);
+    }
     uint64_t wanted = team.threads * kMinPartsPerThread;
     if (wanted < kPartsPerPass) wanted = kPartsPerPass;
     uint64_t partLimbs = count / wanted;
@@ -243,24 +279,30 @@ int RowTeamMultiply(uint64_t* limbs, uint64_t count, uint64_t a, MultiplyRowFn r
         team.bounds[j] = ((at + 63) / 64 * 64 - reinterpret_cast<uintptr_t>(limbs)) / 8;
     }
     team.bounds[parts] = count;
-    team.done.store(0, std::memory_order_relaxed);
-    const uint64_t ticket = (++team.generation << 16) | (parts << 8);
+    const uint64_t generation = ++team.generation;
+    const uint64_t ticket = generation << 8 | parts;
     team.ticket.store(ticket);
     if (team.sleepers.load() != 0) {
         std::lock_guard<std::mutex> hold(team.sleepLock);
         team.wake.notify_all();
     }
 
-    RunClaimedParts(ticket, nullptr);
-    for (unsigned round = 0; team.done.load(std::memory_order_acquire) != parts; ++round) {
-        WaitALittle(round, kCallerSpinRounds);
+    RunParts(ticket, 0);
+    unsigned round = 0;
+    for (; PartsDone(generation) != parts; ++round) WaitALittle(round, kCallerSpinRounds);
+    if (round > kCallerSpinRounds) {
+        team.wholePassesLeft = team.wholePassesNext;
+        team.wholePassesNext = team.wholePassesNext ? team.wholePassesNext * 2 : 1;
+        if (team.wholePassesNext > kMostWholePasses) team.wholePassesNext = kMostWholePasses;
+    } else {
+        team.wholePassesNext = 0;
     }
     const unsigned long fault = team.fault.exchange(0);
     if (fault != 0 && team.options.raise) team.options.raise(fault);
 
-    uint64_t* const finalCarry = &team.carries[parts - 1].value;
+    uint64_t* const finalCarry = &team.parts[parts - 1].carry;
     for (uint64_t j = 1; j < parts; ++j) {
-        AddCarry(limbs, team.bounds[j], count, team.carries[j - 1].value, lazy, finalCarry);
+        AddCarry(limbs, team.bounds[j], count, team.parts[j - 1].carry, lazy, finalCarry);
     }
     *carry = *finalCarry;
     return kAccOk;
