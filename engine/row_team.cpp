@@ -21,11 +21,12 @@ namespace {
 constexpr unsigned kMaxThreads = 64;
 constexpr unsigned kMaxParts = 255;  // what the ticket's part field holds
 
-// A pass has many parts: a helper that loses its processor in the middle of
-// a part holds up the pass by at most that part. Each thread has a share of
+// A pass has several parts: a helper that loses its processor in the middle
+// of a part holds up the pass by at most that part. Each thread has a share of
 // them, the same every pass, so a row's limbs stay in the cache of the core
-// that works on them; it then claims what the others have not started.
-constexpr uint64_t kPartsPerPass = 32;
+// that works on them; then it takes over what the others have not started.
+// Each part costs a call of the kernel and a claim, so not too many.
+constexpr uint64_t kPartsPerPass = 8;
 constexpr uint64_t kMinPartsPerThread = 2;
 
 // How long a helper polls for the next pass before it yields, and yields
@@ -102,25 +103,42 @@ void CountPartDone(ThreadSlot& slot, uint64_t generation) {
     slot.done.store(generation << 16 | count, std::memory_order_release);
 }
 
+// Claims a part for the pass `generation`; false when another thread has it.
+// A thread still holding the ticket of a finished pass finds every part of
+// that pass claimed.
+bool Claim(unsigned part, uint64_t generation) {
+    std::atomic<uint64_t>& claimedIn = team.parts[part].claimedIn;
+    uint64_t seen = claimedIn.load(std::memory_order_relaxed);
+    return seen < generation && claimedIn.compare_exchange_strong(seen, generation);
+}
+
+void RunPart(unsigned part, uint64_t generation, ThreadSlot& slot) {
+    slot.inPart.store(1, std::memory_order_relaxed);
+    team.row(team.limbs + team.bounds[part], team.bounds[part + 1] - team.bounds[part], team.a,
+             &team.parts[part].carry);
+    slot.inPart.store(0, std::memory_order_relaxed);
+    CountPartDone(slot, generation);
+}
+
 // Runs the parts of the pass `ticket` names that thread `self` can claim:
-// its own share first, then any other not started yet. A thread still
-// holding the ticket of a finished pass finds all of that pass's parts
-// claimed.
+// its own share from the bottom up, then the other shares from the top down
+// to the first part their owner (or another thread) has taken.
 void RunParts(uint64_t ticket, unsigned self) {
     const uint64_t generation = Generation(ticket);
     const unsigned parts = PartCount(ticket);
-    const unsigned first = self * parts / team.threads;
+    const unsigned threads = team.threads;
     ThreadSlot& slot = team.slots[self];
-    for (unsigned i = 0; i < parts && team.quit.load(std::memory_order_relaxed) == 0; ++i) {
-        const unsigned part = (first + i) % parts;
-        PartSlot& p = team.parts[part];
-        uint64_t seen = p.claimedIn.load(std::memory_order_relaxed);
-        if (seen >= generation || !p.claimedIn.compare_exchange_strong(seen, generation)) continue;
-        slot.inPart.store(1, std::memory_order_relaxed);
-        team.row(team.limbs + team.bounds[part], team.bounds[part + 1] - team.bounds[part], team.a,
-                 &p.carry);
-        slot.inPart.store(0, std::memory_order_relaxed);
-        CountPartDone(slot, generation);
+    for (unsigned part = self * parts / threads; part < (self + 1) * parts / threads; ++part) {
+        if (!Claim(part, generation)) break;
+        RunPart(part, generation, slot);
+    }
+    for (unsigned v = 1; v < threads; ++v) {
+        const unsigned owner = (self + v) % threads;
+        const unsigned bottom = owner * parts / threads;
+        for (unsigned part = (owner + 1) * parts / threads; part-- > bottom;) {
+            if (team.quit.load(std::memory_order_relaxed) != 0 || !Claim(part, generation)) break;
+            RunPart(part, generation, slot);
+        }
     }
 }
 

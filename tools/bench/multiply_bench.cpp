@@ -183,29 +183,32 @@ void PrintRow(unsigned n, const std::string& name, const Timing& t, uint64_t ste
     std::printf("  %s\n", note);
 }
 
-// A split pass over a row just long enough to be split, against the same
-// row unsplit: what the hand-over to the helpers and back costs per pass.
+// Passes over rows from just long enough to be split to 32 times that, whole
+// and split: what the hand-over to the helpers and back costs per pass.
 void MeasureSync(unsigned threads) {
-    const uint64_t count = kRowTeamMinPartLimbs * threads;
-    std::vector<uint64_t> storage(count + 8, 1);
-    uint64_t* row = storage.data() + (8 - reinterpret_cast<uintptr_t>(storage.data()) / 8 % 8) % 8;
     const GroupKernel kernel = ActiveGroupKernel();
-    const int passes = 200000;
-    uint64_t carry;
-    Stopwatch whole;
-    for (int i = 0; i < passes; ++i) kernel.row(row, count, 1, &carry);
-    const double wholeSeconds = whole.Read().seconds;
     RowTeamStart(threads, {nullptr, nullptr, kRowTeamMinPartLimbs});
-    Stopwatch split;
-    for (int i = 0; i < passes; ++i)
-        RowTeamMultiply(row, count, 1, kernel.row, kernel.lazy, &carry);
-    const double splitSeconds = split.Read().seconds;
+    for (const uint64_t count : {2 * kRowTeamMinPartLimbs, 4 * kRowTeamMinPartLimbs,
+                                 8 * kRowTeamMinPartLimbs, 32 * kRowTeamMinPartLimbs}) {
+        std::vector<uint64_t> storage(count + 8, 1);
+        uint64_t* row =
+            storage.data() + (8 - reinterpret_cast<uintptr_t>(storage.data()) / 8 % 8) % 8;
+        const int passes = static_cast<int>(400000000 / count);
+        uint64_t carry;
+        const Stopwatch whole;
+        for (int i = 0; i < passes; ++i) kernel.row(row, count, 1, &carry);
+        const double wholeUs = whole.Read().seconds / passes * 1e6;
+        const Stopwatch split;
+        for (int i = 0; i < passes; ++i)
+            RowTeamMultiply(row, count, 1, kernel.row, kernel.lazy, &carry);
+        const double splitUs = split.Read().seconds / passes * 1e6;
+        std::printf("sync: %6" PRIu64
+                    " limbs: %7.2f us whole, %7.2f us split on %u threads: "
+                    "%5.2f us per pass beyond an even share\n",
+                    count, wholeUs, splitUs, threads, splitUs - wholeUs / threads);
+    }
     RowTeamStop();
-    std::printf("sync: a row of %" PRIu64
-                " limbs takes %.2f us whole and %.2f us split in %u parts: "
-                "%.2f us per pass beyond an even share\n\n",
-                count, wholeSeconds / passes * 1e6, splitSeconds / passes * 1e6, threads,
-                (splitSeconds - wholeSeconds / threads) / passes * 1e6);
+    std::printf("\n");
 }
 
 }  // namespace
