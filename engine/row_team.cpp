@@ -1,6 +1,7 @@
 #include "engine/row_team.h"
 
 #include <immintrin.h>
+#include <x86intrin.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -34,12 +35,13 @@ constexpr uint64_t kMinPartsPerThread = 2;
 // helper that finished its share is usually needed again within the spin.
 constexpr unsigned kSpinRounds = 4000;
 constexpr unsigned kYieldRounds = 200;
-// The caller waits only for parts already running, a few microseconds each;
-// longer means their thread lost its processor, and the caller yields.
+// The caller waits for the helpers' parts, a few microseconds each; longer
+// means their thread lost its processor, and the caller yields.
 constexpr unsigned kCallerSpinRounds = 200;
-// After such a wait the caller runs the next passes whole, twice as many
-// each time it happens again, up to this many: on a machine whose other
-// processors are busy a helper holds up more than it helps.
+// After a pass in which the caller had to take over a part or wait long, it
+// runs the next passes whole, twice as many each time it happens again, up
+// to this many: on a machine whose other processors are busy a helper holds
+// up more than it helps.
 constexpr unsigned kMostWholePasses = 4096;
 
 // The ticket names the current pass: its generation in bits 8 and up, its
@@ -120,26 +122,29 @@ void RunPart(unsigned part, uint64_t generation, ThreadSlot& slot) {
     CountPartDone(slot, generation);
 }
 
-// Runs the parts of the pass `ticket` names that thread `self` can claim:
-// its own share from the bottom up, then the other shares from the top down
-// to the first part their owner (or another thread) has taken.
-void RunParts(uint64_t ticket, unsigned self) {
+// Runs thread `self`'s share of the pass `ticket` names, from the bottom up,
+// until it finds a part taken (the caller takes over a late share from the top).
+void RunShare(uint64_t ticket, unsigned self) {
     const uint64_t generation = Generation(ticket);
     const unsigned parts = PartCount(ticket);
-    const unsigned threads = team.threads;
     ThreadSlot& slot = team.slots[self];
-    for (unsigned part = self * parts / threads; part < (self + 1) * parts / threads; ++part) {
-        if (!Claim(part, generation)) break;
+    for (unsigned part = self * parts / team.threads; part < (self + 1) * parts / team.threads;
+         ++part) {
+        if (team.quit.load(std::memory_order_relaxed) != 0 || !Claim(part, generation)) break;
         RunPart(part, generation, slot);
     }
-    for (unsigned v = 1; v < threads; ++v) {
-        const unsigned owner = (self + v) % threads;
-        const unsigned bottom = owner * parts / threads;
-        for (unsigned part = (owner + 1) * parts / threads; part-- > bottom;) {
-            if (team.quit.load(std::memory_order_relaxed) != 0 || !Claim(part, generation)) break;
-            RunPart(part, generation, slot);
+}
+
+// The caller, its own share done: takes over the highest part of another
+// share that nobody has started. Returns false when there is none.
+bool TakeOverAPart(uint64_t generation, unsigned parts) {
+    for (unsigned part = parts; part-- > parts / team.threads;) {
+        if (Claim(part, generation)) {
+            RunPart(part, generation, team.slots[0]);
+            return true;
         }
     }
+    return false;
 }
 
 // Returns the ticket of the first pass after generation `served`, or any
@@ -172,7 +177,7 @@ void ServePasses(void* context) {
         const uint64_t ticket = WaitForPass(slot.served.load(std::memory_order_relaxed));
         if (team.quit.load(std::memory_order_relaxed) != 0) return;
         slot.served.store(Generation(ticket), std::memory_order_relaxed);
-        RunParts(ticket, self);
+        RunShare(ticket, self);
     }
 }
 
@@ -305,10 +310,26 @@ int RowTeamMultiply(uint64_t* limbs, uint64_t count, uint64_t a, MultiplyRowFn r
         team.wake.notify_all();
     }
 
-    RunParts(ticket, 0);
-    unsigned round = 0;
-    for (; PartsDone(generation) != parts; ++round) WaitALittle(round, kCallerSpinRounds);
-    if (round > kCallerSpinRounds) {
+    // The helpers' shares stay theirs while they keep up, so their limbs stay
+    // in their caches; a part nobody has started once the caller has waited
+    // as long as one of its own took, it does itself.
+    const uint64_t start = __rdtsc();
+    RunShare(ticket, 0);
+    const uint64_t ownShare = parts / team.threads;
+    const uint64_t partTicks = ownShare ? (__rdtsc() - start) / ownShare : 0;
+    bool late = false;
+    uint64_t waitFrom = __rdtsc();
+    for (unsigned round = 0; PartsDone(generation) != parts; ++round) {
+        const uint64_t now = __rdtsc();
+        if (now - waitFrom > partTicks && TakeOverAPart(generation, parts)) {
+            late = true;
+            waitFrom = __rdtsc();
+            continue;
+        }
+        late = late || now - waitFrom > 4 * partTicks;
+        WaitALittle(round, kCallerSpinRounds);
+    }
+    if (late) {
         team.wholePassesLeft = team.wholePassesNext;
         team.wholePassesNext = team.wholePassesNext ? team.wholePassesNext * 2 : 1;
         if (team.wholePassesNext > kMostWholePasses) team.wholePassesNext = kMostWholePasses;
