@@ -38,10 +38,11 @@ constexpr unsigned kYieldRounds = 200;
 // The caller waits for the helpers' parts, a few microseconds each; longer
 // means their thread lost its processor, and the caller yields.
 constexpr unsigned kCallerSpinRounds = 200;
-// After a pass in which the caller had to take over a part or wait long, it
-// runs the next passes whole, twice as many each time it happens again, up
-// to this many: on a machine whose other processors are busy a helper holds
-// up more than it helps.
+// After a pass in which the caller had to wait long for a part that another
+// thread runs, it runs the next passes whole, about twice as many each time
+// it happens again, up to this many, and half as many again after each pass
+// that went well: on a machine whose other processors are busy, a helper that
+// loses its processor holding a part costs the pass a whole time slice.
 constexpr unsigned kMostWholePasses = 4096;
 
 // The ticket names the current pass: its generation in bits 8 and up, its
@@ -317,24 +318,27 @@ int RowTeamMultiply(uint64_t* limbs, uint64_t count, uint64_t a, MultiplyRowFn r
     RunShare(ticket, 0);
     const uint64_t ownShare = parts / team.threads;
     const uint64_t partTicks = ownShare ? (__rdtsc() - start) / ownShare : 0;
+    // Late: a part another thread runs took four of the caller's parts'
+    // time after everything else was done; its thread lost its processor.
     bool late = false;
     uint64_t waitFrom = __rdtsc();
     for (unsigned round = 0; PartsDone(generation) != parts; ++round) {
         const uint64_t now = __rdtsc();
-        if (now - waitFrom > partTicks && TakeOverAPart(generation, parts)) {
-            late = true;
-            waitFrom = __rdtsc();
-            continue;
+        if (now - waitFrom > partTicks) {
+            if (TakeOverAPart(generation, parts)) {
+                waitFrom = __rdtsc();
+                continue;
+            }
+            late = late || now - waitFrom > 4 * partTicks;
         }
-        late = late || now - waitFrom > 4 * partTicks;
         WaitALittle(round, kCallerSpinRounds);
     }
     if (late) {
-        team.wholePassesLeft = team.wholePassesNext;
-        team.wholePassesNext = team.wholePassesNext ? team.wholePassesNext * 2 : 1;
+        team.wholePassesNext = team.wholePassesNext * 2 + 1;
         if (team.wholePassesNext > kMostWholePasses) team.wholePassesNext = kMostWholePasses;
+        team.wholePassesLeft = team.wholePassesNext;
     } else {
-        team.wholePassesNext = 0;
+        team.wholePassesNext /= 2;
     }
     const unsigned long fault = team.fault.exchange(0);
     if (fault != 0 && team.options.raise) team.options.raise(fault);
