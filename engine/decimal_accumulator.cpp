@@ -62,32 +62,50 @@ uint64_t AccGroupEnd(uint64_t first, uint64_t n) {
     return last;
 }
 
-int AccMultiplyGroup(uint64_t first, uint64_t last, uint64_t* reached) {
-    // A pass adds at most one limb, and normalizing afterwards at most one
-    // more; with less room than that, one multiplier at a time.
-    if (maxIndex < 2 || topIndex > maxIndex - 2) {
-        for (uint64_t k = first; k <= last; ++k) {
-            const int status = AccMultiply(k);
-            if (status != kAccOk) {
-                *reached = k;
-                return status;
-            }
-        }
-        *reached = last;
-        return kAccOk;
+uint64_t AccBlockEnd(uint64_t first, uint64_t n) {
+    uint64_t last = first - 1;
+    for (unsigned g = RowTeamBlockLength(topIndex - lowIndex + 1); g > 0 && last < n; --g) {
+        last = AccGroupEnd(last + 1, n);
     }
+    return last;
+}
+
+int AccMultiplyGroup(uint64_t first, uint64_t last, uint64_t* reached) {
     const GroupKernel kernel = ActiveGroupKernel();
-    uint64_t product = first;
-    for (uint64_t k = first + 1; k <= last; ++k) product *= k;
-    if (!kernel.lazy) AccNormalize();
-    SkipZeroLimbs();
-    uint64_t carry = 0;
-    const int status = RowTeamMultiply(limbs + lowIndex, topIndex - lowIndex + 1, product,
-                                       kernel.row, kernel.lazy, &carry);
-    lazy = lazy || kernel.lazy;
+    uint64_t k = first;
+    while (k <= last) {
+        // A block of groups, each a product within the kernel's limit.
+        uint64_t products[kRowTeamMostMultipliers];
+        unsigned m = 0;
+        for (uint64_t next = k; next <= last && m < kRowTeamMostMultipliers; ++m) {
+            const uint64_t end = AccGroupEnd(next, last);
+            products[m] = next;
+            for (uint64_t j = next + 1; j <= end; ++j) products[m] *= j;
+            next = end + 1;
+        }
+        // Each group adds at most one limb, carrying the parts' folds across
+        // the top at most one more, and normalizing afterwards one more; with
+        // less room than that, one multiplier at a time, so that running out
+        // is found at the exact multiplier.
+        if (maxIndex < m + 2 || topIndex > maxIndex - m - 2) {
+            for (; k <= last; ++k) {
+                const int status = AccMultiply(k);
+                if (status != kAccOk) {
+                    *reached = k;
+                    return status;
+                }
+            }
+            break;
+        }
+        if (!kernel.lazy) AccNormalize();
+        SkipZeroLimbs();
+        const uint64_t length =
+            RowTeamMultiply(limbs + lowIndex, topIndex - lowIndex + 1, products, m, kernel.row);
+        topIndex = lowIndex + length - 1;
+        lazy = lazy || kernel.lazy;
+        for (unsigned g = 0; g < m; ++g) k = AccGroupEnd(k, last) + 1;
+    }
     *reached = last;
-    if (status != kAccOk) return status;
-    if (carry != 0) limbs[++topIndex] = carry;
     return kAccOk;
 }
 

@@ -30,12 +30,17 @@ int AccMultiply(uint64_t a);
 // this processor takes in one go (at least `first` alone).
 uint64_t AccGroupEnd(uint64_t first, uint64_t n);
 
+// The last multiplier of the block of groups that starts at `first` (<= n):
+// as many groups as the row team takes through a row of this length at once.
+uint64_t AccBlockEnd(uint64_t first, uint64_t n);
+
 // Multiplies the value by first * (first + 1) * ... * last, a group from
-// AccGroupEnd, in one pass (split across the row team for a long row). The
-// limbs may be left lazy: AccNormalize before anything reads them. Near the
-// end of the block, where one more limb may not fit, the multipliers are
-// applied one at a time instead, so that running out of room is found at the
-// exact multiplier: then kAccNoRoom comes back with *reached set to it (else
+// AccGroupEnd or a block from AccBlockEnd: each group in one pass, a block's
+// groups through the row team at once. The limbs may be left lazy:
+// AccNormalize before anything reads them. Near the end of the memory, where
+// the limbs the block may add could not fit, the multipliers are applied one
+// at a time instead, so that running out of room is found at the exact
+// multiplier: then kAccNoRoom comes back with *reached set to it (else
 // *reached = last).
 int AccMultiplyGroup(uint64_t first, uint64_t last, uint64_t* reached);
 

@@ -22,62 +22,70 @@ namespace {
 constexpr unsigned kMaxThreads = 64;
 constexpr unsigned kMaxParts = 255;  // what the ticket's part field holds
 
-// A pass has several parts: a helper that loses its processor in the middle
-// of a part holds up the pass by at most that part. Each thread has a share of
-// them, the same every pass, so a row's limbs stay in the cache of the core
+// A block has several parts: a helper that loses its processor in the middle
+// of a part holds up the block by at most that part. Each thread has a share
+// of them, the same every block, so a row's limbs stay in the cache of the core
 // that works on them; then it takes over what the others have not started.
 // Each part costs a call of the kernel and a claim, so not too many.
 constexpr uint64_t kPartsPerPass = 8;
 constexpr uint64_t kMinPartsPerThread = 2;
+// And parts of at most this many limbs (256 KiB), so that a part's limbs stay
+// in the core's cache through the whole block.
+constexpr uint64_t kCachedPartLimbs = 32768;
 
-// How long a helper polls for the next pass before it yields, and yields
-// before it sleeps: a pass of a long row takes tens of microseconds, so a
+// How long a helper polls for the next block before it yields, and yields
+// before it sleeps: a block over a long row takes tens of microseconds, so a
 // helper that finished its share is usually needed again within the spin.
 constexpr unsigned kSpinRounds = 4000;
 constexpr unsigned kYieldRounds = 200;
 // The caller waits for the helpers' parts, a few microseconds each; longer
 // means their thread lost its processor, and the caller yields.
 constexpr unsigned kCallerSpinRounds = 200;
-// After a pass in which the caller had to wait long for a part that another
-// thread runs, it runs the next passes whole, about twice as many each time
-// it happens again, up to this many, and half as many again after each pass
+// After a block in which the caller had to wait long for a part that another
+// thread runs, it runs the next blocks alone, about twice as many each time
+// it happens again, up to this many, and half as many again after each block
 // that went well: on a machine whose other processors are busy, a helper that
-// loses its processor holding a part costs the pass a whole time slice.
-constexpr unsigned kMostWholePasses = 4096;
+// loses its processor holding a part costs the block a whole time slice.
+constexpr unsigned kMostSoloBlocks = 512;
 
-// The ticket names the current pass: its generation in bits 8 and up, its
+// The ticket names the current block: its generation in bits 8 and up, its
 // number of parts in bits 0 .. 7.
 uint64_t Generation(uint64_t ticket) { return ticket >> 8; }
 unsigned PartCount(uint64_t ticket) { return ticket & 0xFF; }
 
-// A thread's parts done in a pass: the generation in bits 16 and up, the
+// A thread's parts done in a block: the generation in bits 16 and up, the
 // count below. Written by that thread only.
 uint64_t Generation16(uint64_t done) { return done >> 16; }
 
 struct alignas(64) ThreadSlot {
-    std::atomic<uint64_t> served{0};  // generation of the pass it works on
-    std::atomic<uint64_t> done{0};    // parts it finished in that pass
+    std::atomic<uint64_t> served{0};  // generation of the block it works on
+    std::atomic<uint64_t> done{0};    // parts it finished in that block
     std::atomic<int> inPart{0};       // 1 while it runs a claimed part
 };
 
+// Written by whoever ran the part: what it carried out of its top through
+// the block (normalized limbs), and for the top part the row's new length.
 struct alignas(64) PartSlot {
-    std::atomic<uint64_t> claimedIn{0};  // generation of the last pass that claimed it
-    uint64_t carry = 0;                  // written by whoever ran it
+    std::atomic<uint64_t> claimedIn{0};  // generation of the last block that claimed it
+    uint64_t fold[kRowTeamMostMultipliers + 1] = {};
+    unsigned foldLength = 0;
+    uint64_t length = 0;
 };
 
 struct Team {
     RowTeamOptions options{nullptr, nullptr, kRowTeamMinPartLimbs};
     unsigned threads = 1;  // the caller (slot 0) and its helpers
     uint64_t generation = 0;
-    unsigned wholePassesLeft = 0;  // passes to run unsplit after a wait
-    unsigned wholePassesNext = 0;  // how many the next wait earns
+    unsigned soloBlocksLeft = 0;  // blocks the caller runs alone after a wait
+    unsigned soloBlocksNext = 0;  // how many the next wait earns
     std::thread helpers[kMaxThreads];
     ThreadSlot slots[kMaxThreads];
 
-    // The pass: written by the caller before it publishes the ticket, read
+    // The block: written by the caller before it publishes the ticket, read
     // by whoever claims one of its parts.
     uint64_t* limbs = nullptr;
-    uint64_t a = 0;
+    uint64_t multipliers[kRowTeamMostMultipliers] = {};
+    unsigned multiplierCount = 0;
     MultiplyRowFn row = nullptr;
     uint64_t bounds[kMaxParts + 1] = {};
     PartSlot parts[kMaxParts];
@@ -106,24 +114,53 @@ void CountPartDone(ThreadSlot& slot, uint64_t generation) {
     slot.done.store(generation << 16 | count, std::memory_order_release);
 }
 
-// Claims a part for the pass `generation`; false when another thread has it.
-// A thread still holding the ticket of a finished pass finds every part of
-// that pass claimed.
+// Claims a part for the block `generation`; false when another thread has it.
+// A thread still holding the ticket of a finished block finds every part of
+// that block claimed.
 bool Claim(unsigned part, uint64_t generation) {
     std::atomic<uint64_t>& claimedIn = team.parts[part].claimedIn;
     uint64_t seen = claimedIn.load(std::memory_order_relaxed);
     return seen < generation && claimedIn.compare_exchange_strong(seen, generation);
 }
 
-void RunPart(unsigned part, uint64_t generation, ThreadSlot& slot) {
+// fold = fold * a + c, in normalized limbs.
+void Fold(PartSlot& p, uint64_t a, uint64_t c) {
+    for (unsigned i = 0; i < p.foldLength; ++i) {
+        const unsigned __int128 v = static_cast<unsigned __int128>(p.fold[i]) * a + c;
+        p.fold[i] = static_cast<uint64_t>(v % kLimbBase);
+        c = static_cast<uint64_t>(v / kLimbBase);
+    }
+    if (c != 0) p.fold[p.foldLength++] = c;  // below 2^46
+}
+
+// Takes a part through the whole block. The top part's carries are the
+// number's new limbs, which the later multipliers take too.
+void MultiplyPart(unsigned part, unsigned parts) {
+    PartSlot& p = team.parts[part];
+    uint64_t* const limbs = team.limbs + team.bounds[part];
+    uint64_t length = team.bounds[part + 1] - team.bounds[part];
+    const bool top = part + 1 == parts;
+    p.foldLength = 0;
+    for (unsigned g = 0; g < team.multiplierCount; ++g) {
+        uint64_t carry = 0;
+        team.row(limbs, length, team.multipliers[g], &carry);
+        if (!top) {
+            Fold(p, team.multipliers[g], carry);
+        } else if (carry != 0) {
+            limbs[length++] = carry;
+        }
+    }
+    p.length = team.bounds[part] + length;
+}
+
+void RunPart(unsigned part, unsigned parts, uint64_t generation, ThreadSlot& slot) {
     slot.inPart.store(1, std::memory_order_relaxed);
-    team.row(team.limbs + team.bounds[part], team.bounds[part + 1] - team.bounds[part], team.a,
-             &team.parts[part].carry);
+    MultiplyPart(part, parts);
     slot.inPart.store(0, std::memory_order_relaxed);
     CountPartDone(slot, generation);
 }
 
-// Runs thread `self`'s share of the pass `ticket` names, from the bottom up,
+// Runs thread `self`'s share of the block `ticket` names, from the bottom up,
 // until it finds a part taken (the caller takes over a late share from the top).
 void RunShare(uint64_t ticket, unsigned self) {
     const uint64_t generation = Generation(ticket);
@@ -132,7 +169,7 @@ void RunShare(uint64_t ticket, unsigned self) {
     for (unsigned part = self * parts / team.threads; part < (self + 1) * parts / team.threads;
          ++part) {
         if (team.quit.load(std::memory_order_relaxed) != 0 || !Claim(part, generation)) break;
-        RunPart(part, generation, slot);
+        RunPart(part, parts, generation, slot);
     }
 }
 
@@ -141,14 +178,14 @@ void RunShare(uint64_t ticket, unsigned self) {
 bool TakeOverAPart(uint64_t generation, unsigned parts) {
     for (unsigned part = parts; part-- > parts / team.threads;) {
         if (Claim(part, generation)) {
-            RunPart(part, generation, team.slots[0]);
+            RunPart(part, parts, generation, team.slots[0]);
             return true;
         }
     }
     return false;
 }
 
-// Returns the ticket of the first pass after generation `served`, or any
+// Returns the ticket of the first block after generation `served`, or any
 // ticket once the team ends.
 uint64_t WaitForPass(uint64_t served) {
     for (unsigned round = 0;; ++round) {
@@ -194,7 +231,7 @@ void HelperMain(unsigned self) {
         }
         if (code == 0) return;
         // The part it ran is lost: the fault is recorded for the caller first,
-        // then the part counts as done so the pass can end.
+        // then the part counts as done so the block can end.
         unsigned long none = 0;
         team.fault.compare_exchange_strong(none, code);
         if (slot.inPart.exchange(0) != 0) {
@@ -212,21 +249,18 @@ unsigned PartsDone(uint64_t generation) {
     return total;
 }
 
-// Adds a part's carry into the first limb of the part above. Lazy limbs take
-// it as it is (the sum stays within the lazy bound); normalized ones pass
-// any excess up, at the row's end into its final carry.
-void AddCarry(uint64_t* limbs, uint64_t at, uint64_t count, uint64_t c, bool lazy,
-              uint64_t* finalCarry) {
-    limbs[at] += c;
-    if (lazy) return;
-    for (uint64_t i = at; limbs[i] >= kLimbBase;) {
-        limbs[i] -= kLimbBase;
-        if (++i == count) {
-            ++*finalCarry;
-            return;
-        }
-        ++limbs[i];
+// Adds a part's fold at the bottom of the part above, passing any excess of
+// a limb up (the limbs it touches end normalized), above the top into new
+// limbs. Returns the row's length after it.
+uint64_t AddFold(uint64_t* limbs, uint64_t at, const PartSlot& p, uint64_t length) {
+    uint64_t c = 0;
+    for (unsigned i = 0; i < p.foldLength || c != 0; ++i, ++at) {
+        if (at == length) limbs[length++] = 0;
+        const uint64_t v = limbs[at] + (i < p.foldLength ? p.fold[i] : 0) + c;  // below 2^62
+        c = v / kLimbBase;
+        limbs[at] = v - c * kLimbBase;
     }
+    return length;
 }
 
 }  // namespace
@@ -252,7 +286,7 @@ unsigned RowTeamStart(unsigned threads, const RowTeamOptions& options) {
     team.quit.store(0);
     team.fault.store(0);
     team.threads = 1;
-    team.wholePassesLeft = team.wholePassesNext = 0;
+    team.soloBlocksLeft = team.soloBlocksNext = 0;
     if (threads > kMaxThreads) threads = kMaxThreads;
     for (unsigned i = 1; i < threads; ++i) {
         team.slots[i].served.store(team.generation);
@@ -277,32 +311,13 @@ void RowTeamStop() {
     team.threads = 1;
 }
 
-int RowTeamMultiply(uint64_t* limbs, uint64_t count, uint64_t a, MultiplyRowFn row, bool lazy,
-                    uint64_t* carry) {
-    if (team.threads < 2 || count < 2 * team.options.minPartLimbs) {
-        return row(limbs, count, a, carry);
-    }
-    if (team.wholePassesLeft > 0) {
-        --team.wholePassesLeft;
-        return row(limbs, count, a, carry);
-    }
-    uint64_t wanted = team.threads * kMinPartsPerThread;
-    if (wanted < kPartsPerPass) wanted = kPartsPerPass;
-    uint64_t partLimbs = count / wanted;
-    if (partLimbs < team.options.minPartLimbs) partLimbs = team.options.minPartLimbs;
-    uint64_t parts = count / partLimbs;
-    if (parts > kMaxParts) parts = kMaxParts;
+namespace {
 
-    team.limbs = limbs;
-    team.a = a;
-    team.row = row;
-    team.bounds[0] = 0;
-    for (uint64_t j = 1; j < parts; ++j) {
-        // Interior bounds on 64-byte boundaries keep every part's vectors aligned.
-        const uintptr_t at = reinterpret_cast<uintptr_t>(limbs + count * j / parts);
-        team.bounds[j] = ((at + 63) / 64 * 64 - reinterpret_cast<uintptr_t>(limbs)) / 8;
-    }
-    team.bounds[parts] = count;
+// Publishes the block, runs the caller's share, and waits for the helpers'.
+// The helpers' shares stay theirs while they keep up, so their limbs stay in
+// their caches; a part nobody has started once the caller has waited as long
+// as one of its own took, it does itself.
+void RunBlockOnTeam(unsigned parts) {
     const uint64_t generation = ++team.generation;
     const uint64_t ticket = generation << 8 | parts;
     team.ticket.store(ticket);
@@ -310,16 +325,12 @@ int RowTeamMultiply(uint64_t* limbs, uint64_t count, uint64_t a, MultiplyRowFn r
         std::lock_guard<std::mutex> hold(team.sleepLock);
         team.wake.notify_all();
     }
-
-    // The helpers' shares stay theirs while they keep up, so their limbs stay
-    // in their caches; a part nobody has started once the caller has waited
-    // as long as one of its own took, it does itself.
     const uint64_t start = __rdtsc();
     RunShare(ticket, 0);
     const uint64_t ownShare = parts / team.threads;
     const uint64_t partTicks = ownShare ? (__rdtsc() - start) / ownShare : 0;
-    // Late: a part another thread runs took four of the caller's parts'
-    // time after everything else was done; its thread lost its processor.
+    // Late: a part another thread runs took four of the caller's parts' time
+    // after everything else was done; its thread lost its processor.
     bool late = false;
     uint64_t waitFrom = __rdtsc();
     for (unsigned round = 0; PartsDone(generation) != parts; ++round) {
@@ -334,19 +345,63 @@ int RowTeamMultiply(uint64_t* limbs, uint64_t count, uint64_t a, MultiplyRowFn r
         WaitALittle(round, kCallerSpinRounds);
     }
     if (late) {
-        team.wholePassesNext = team.wholePassesNext * 2 + 1;
-        if (team.wholePassesNext > kMostWholePasses) team.wholePassesNext = kMostWholePasses;
-        team.wholePassesLeft = team.wholePassesNext;
+        team.soloBlocksNext = team.soloBlocksNext * 2 + 1;
+        if (team.soloBlocksNext > kMostSoloBlocks) team.soloBlocksNext = kMostSoloBlocks;
+        team.soloBlocksLeft = team.soloBlocksNext;
     } else {
-        team.wholePassesNext /= 2;
+        team.soloBlocksNext /= 2;
     }
     const unsigned long fault = team.fault.exchange(0);
     if (fault != 0 && team.options.raise) team.options.raise(fault);
+}
 
-    uint64_t* const finalCarry = &team.parts[parts - 1].carry;
-    for (uint64_t j = 1; j < parts; ++j) {
-        AddCarry(limbs, team.bounds[j], count, team.parts[j - 1].carry, lazy, finalCarry);
+}  // namespace
+
+unsigned RowTeamBlockLength(uint64_t count) {
+    return count < 2 * team.options.minPartLimbs ? 1 : kRowTeamMostMultipliers;
+}
+
+uint64_t RowTeamMultiply(uint64_t* limbs, uint64_t count, const uint64_t* multipliers, unsigned m,
+                         MultiplyRowFn row) {
+    if (count < 2 * team.options.minPartLimbs) {
+        for (unsigned g = 0; g < m; ++g) {
+            uint64_t carry = 0;
+            row(limbs, count, multipliers[g], &carry);
+            if (carry != 0) limbs[count++] = carry;
+        }
+        return count;
     }
-    *carry = *finalCarry;
-    return kAccOk;
+    uint64_t wanted = team.threads * kMinPartsPerThread;
+    if (wanted < kPartsPerPass) wanted = kPartsPerPass;
+    if (wanted < count / kCachedPartLimbs) wanted = count / kCachedPartLimbs;
+    uint64_t partLimbs = count / wanted;
+    if (partLimbs < team.options.minPartLimbs) partLimbs = team.options.minPartLimbs;
+    uint64_t parts = count / partLimbs;
+    if (parts > kMaxParts) parts = kMaxParts;
+
+    team.limbs = limbs;
+    for (unsigned g = 0; g < m; ++g) team.multipliers[g] = multipliers[g];
+    team.multiplierCount = m;
+    team.row = row;
+    team.bounds[0] = 0;
+    for (uint64_t j = 1; j < parts; ++j) {
+        // Interior bounds on 64-byte boundaries keep every part's vectors aligned.
+        const uintptr_t at = reinterpret_cast<uintptr_t>(limbs + count * j / parts);
+        team.bounds[j] = ((at + 63) / 64 * 64 - reinterpret_cast<uintptr_t>(limbs)) / 8;
+    }
+    team.bounds[parts] = count;
+
+    if (team.threads < 2 || team.soloBlocksLeft > 0) {
+        if (team.soloBlocksLeft > 0) --team.soloBlocksLeft;
+        for (unsigned part = 0; part < parts; ++part)
+            MultiplyPart(part, static_cast<unsigned>(parts));
+    } else {
+        RunBlockOnTeam(static_cast<unsigned>(parts));
+    }
+
+    uint64_t length = team.parts[parts - 1].length;
+    for (uint64_t j = 0; j + 1 < parts; ++j) {
+        length = AddFold(limbs, team.bounds[j + 1], team.parts[j], length);
+    }
+    return length;
 }

@@ -1,12 +1,18 @@
 // The threads that share a long row's multiplication: the calling thread and
-// the helpers it starts once per job. A pass splits the row into parts on
-// 64-byte boundaries, each started with carry 0, several per thread; every
-// thread of the team, the caller included, claims parts until none is left,
-// so a helper that is late or never gets a core only means its parts are
-// done by another thread.
-// Once all parts are done, the caller adds each part's carry into the first
-// limb of the part above it. Between passes the helpers spin briefly, then
-// yield, then sleep until the next pass or the end of the team.
+// the helpers it starts once per job.
+//
+// A block is several multipliers applied to the row one after another. The
+// row is cut into parts on 64-byte boundaries, each taken through the whole
+// block by one thread while its limbs stay in that thread's cache, every
+// multiplier with carry 0 in the part's lowest limb. What a part carries out
+// of its top, multiplied on by the block's later multipliers, adds up to one
+// value that belongs at the bottom of the part above: the caller adds it
+// there once all parts are done. The top part grows the number itself.
+//
+// Each thread has a share of the parts, the same every block. A helper that
+// is late or never gets a core only means the caller takes over the parts
+// it has not started. Between blocks the helpers spin briefly, then yield,
+// then sleep until the next block or the end of the team.
 #pragma once
 
 #include <cstdint>
@@ -16,9 +22,9 @@
 struct RowTeamOptions {
     // Runs body(context) so that a processor fault inside it ends it instead
     // of the process, returning the fault's code (0: no fault). Each helper
-    // serves its passes inside it. Null: no guard.
+    // serves its blocks inside it. Null: no guard.
     unsigned long (*guard)(void (*body)(void*), void* context);
-    // Called on the calling thread, after the pass, when a helper's part
+    // Called on the calling thread, after the block, when a helper's part
     // faulted; expected not to return (it raises the fault where the caller
     // guards). Null: the fault is dropped.
     void (*raise)(unsigned long code);
@@ -27,6 +33,7 @@ struct RowTeamOptions {
 };
 
 constexpr uint64_t kRowTeamMinPartLimbs = 2048;
+constexpr unsigned kRowTeamMostMultipliers = 8;  // in one block
 
 // Processors this process may run on (at least 1).
 unsigned UsableProcessorCount();
@@ -39,9 +46,15 @@ unsigned RowTeamStart(unsigned threads, const RowTeamOptions& options);
 // Ends the helpers and waits for them. Harmless without a team.
 void RowTeamStop();
 
-// Multiplies limbs[0 .. count) by a with the row kernel `row` (see
-// multiply_row.h for the two forms), split across the team when the row is
-// long enough. Puts the final carry in *carry; returns what the kernel does.
-// Only the thread that started the team calls it.
-int RowTeamMultiply(uint64_t* limbs, uint64_t count, uint64_t a, MultiplyRowFn row, bool lazy,
-                    uint64_t* carry);
+// How many multipliers a block over a row of `count` limbs takes: 1 for a
+// row too short to cut into parts.
+unsigned RowTeamBlockLength(uint64_t count);
+
+// Multiplies limbs[0 .. count) by multipliers[0], then [1], ..., [m - 1]
+// (1 <= m <= kRowTeamMostMultipliers), each within what the row kernel `row`
+// takes (see multiply_row.h for the two forms; the limbs where a fold is
+// added end normalized, which either form takes). Writes the limbs the value
+// gains above the row (at most m + 1; the room is the caller's to keep) and
+// returns the row's new length. Only the thread that started the team calls it.
+uint64_t RowTeamMultiply(uint64_t* limbs, uint64_t count, const uint64_t* multipliers, unsigned m,
+                         MultiplyRowFn row);

@@ -35,16 +35,16 @@ void Notify(JobNotification slot) {
 }
 
 // The loop itself: no lock, no system call. Consecutive multipliers go in
-// groups, one pass each; currentMultiplier is the last multiplier of the
-// group being applied, and stays at it when the loop is left early (at the
-// exact multiplier when the room ran out).
+// groups, one pass each, and the groups in blocks; currentMultiplier is the
+// last multiplier of the block being applied, and stays at it when the loop
+// is left early (at the exact multiplier when the room ran out).
 void MultiplyLoop(void*) {
     int (*const multiply)(uint64_t, uint64_t, uint64_t*) =
         jobTestSeams.multiply ? jobTestSeams.multiply : AccMultiplyGroup;
     const uint64_t n = jobState.n.load(std::memory_order_relaxed);
     uint64_t first = 1;
     while (first <= n) {
-        const uint64_t last = AccGroupEnd(first, n);
+        const uint64_t last = AccBlockEnd(first, n);
         jobState.currentMultiplier.store(last, std::memory_order_relaxed);
         uint64_t reached = last;
         const int status = multiply(first, last, &reached);

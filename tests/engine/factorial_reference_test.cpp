@@ -1,8 +1,8 @@
 // N! from the accumulator against GMP's exact value, limb by limb: the
-// per-multiplier loop with each kernel up to 3,000, and the grouped loop the
-// job runs, on one thread and split across helpers that start late, at every
-// group's end up to 3,000, for groups ending exactly at N, and at checkpoints
-// up to 1,000,000.
+// per-multiplier loop with each kernel up to 3,000, and the job's loop of
+// blocks of groups, on one thread and across helpers that start late, at
+// every block's end up to 3,000, for blocks ending exactly at N, and at
+// checkpoints up to 1,000,000.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -54,23 +54,28 @@ void Check(unsigned n) {
 
 void Allocate(unsigned n) { ASSERT_EQ(AccAllocate(BytesForDigits(EstimateDigits(n)) + 65536), 0); }
 
-// The job's loop from `first` up to n, checking the value at every group's end
-// when asked. Every group is as long as the kernel's limit allows. Returns
-// the next multiplier.
-unsigned GroupedUpTo(unsigned first, unsigned n, bool checkEveryGroup) {
+// The job's loop from `first` up to n in blocks, checking the value at every
+// block's end when asked. A block is whole groups, each as long as the
+// kernel's limit allows. Returns the next multiplier.
+unsigned BlocksUpTo(unsigned first, unsigned n, bool checkEveryBlock) {
     const unsigned __int128 limit = ActiveGroupKernel().limit;
     while (first <= n) {
-        const unsigned last = static_cast<unsigned>(AccGroupEnd(first, n));
-        unsigned __int128 product = 1;
-        for (unsigned k = first; k <= last; ++k) product *= k;
-        EXPECT_LT(product, limit) << first << ".." << last;
-        if (last < n) {
-            EXPECT_GE(product * (last + 1), limit) << first << ".." << last;
+        const unsigned last = static_cast<unsigned>(AccBlockEnd(first, n));
+        for (unsigned k = first; k <= last;) {
+            const unsigned end = static_cast<unsigned>(AccGroupEnd(k, n));
+            unsigned __int128 product = 1;
+            for (unsigned j = k; j <= end; ++j) product *= j;
+            EXPECT_LT(product, limit) << k << ".." << end;
+            if (end < n) {
+                EXPECT_GE(product * (end + 1), limit) << k << ".." << end;
+            }
+            EXPECT_LE(end, last);
+            k = end + 1;
         }
         uint64_t reached = 0;
         EXPECT_EQ(AccMultiplyGroup(first, last, &reached), kAccOk);
         EXPECT_EQ(reached, last);
-        if (checkEveryGroup) Check(last);
+        if (checkEveryBlock) Check(last);
         if (testing::Test::HasFailure()) break;
         first = last + 1;
     }
@@ -102,9 +107,9 @@ unsigned long LateStart(void (*body)(void*), void* context) {
     return 0;
 }
 
-// Every kernel's grouped form on one thread, then split into parts of 16
-// limbs and up across three threads whose helpers start only halfway.
-TEST(Factorials, GroupedOnOneThreadAndAcrossLateHelpersUpTo3000) {
+// Every kernel's grouped form in blocks cut into parts of 16 limbs and up, on
+// one thread, then across three threads whose helpers start only halfway.
+TEST(Factorials, BlocksOnOneThreadAndAcrossLateHelpersUpTo3000) {
     ASSERT_TRUE(ReferenceAvailable()) << "reference data missing (run with --oracle=DIR)";
     for (int variant = 0; variant < kMultiplyVariantCount; ++variant) {
         if (!ForceMultiplyVariant(variant)) continue;
@@ -114,9 +119,9 @@ TEST(Factorials, GroupedOnOneThreadAndAcrossLateHelpersUpTo3000) {
             helpersMayStart = 0;
             ASSERT_EQ(RowTeamStart(threads, {LateStart, nullptr, 16}), threads);
             Allocate(kDenseFactorialLimit);
-            const unsigned next = GroupedUpTo(1, kDenseFactorialLimit / 2, true);
+            const unsigned next = BlocksUpTo(1, kDenseFactorialLimit / 2, true);
             helpersMayStart = 1;
-            GroupedUpTo(next, kDenseFactorialLimit, true);
+            BlocksUpTo(next, kDenseFactorialLimit, true);
             AccNormalize();
             Check(kDenseFactorialLimit);
             EXPECT_EQ(AccRelease(), 0);
@@ -127,13 +132,13 @@ TEST(Factorials, GroupedOnOneThreadAndAcrossLateHelpersUpTo3000) {
     ForceMultiplyVariant(BestMultiplyVariant());
 }
 
-// Groups cut short at N, one run each; then one run with stops at the
-// checkpoints, split across helpers as the job does.
-TEST(Factorials, GroupsEndingExactlyAtNAndCheckpointsToOneMillion) {
+// Blocks cut short at N, one run each; then one run with stops at the
+// checkpoints, across helpers as the job does.
+TEST(Factorials, BlocksEndingExactlyAtNAndCheckpointsToOneMillion) {
     ASSERT_TRUE(ReferenceAvailable()) << "reference data missing (run with --oracle=DIR)";
     for (const unsigned n : {0u, 1u, 2u, 3u, 14u, 15u, 16u, 17u, 100u, 999u, 2999u}) {
         Allocate(n);
-        GroupedUpTo(1, n, false);
+        BlocksUpTo(1, n, false);
         AccNormalize();
         Check(n);
         EXPECT_EQ(CountResultDigits(), static_cast<uint64_t>(EstimateDigits(n)));
@@ -144,7 +149,7 @@ TEST(Factorials, GroupsEndingExactlyAtNAndCheckpointsToOneMillion) {
     unsigned next = 1;
     for (const unsigned n : kFactorialCheckpoints) {
         if (n > kLargestChecked) break;
-        next = GroupedUpTo(next, n, false);
+        next = BlocksUpTo(next, n, false);
         AccNormalize();
         Check(n);
         EXPECT_EQ(CountResultDigits(), static_cast<uint64_t>(EstimateDigits(n)));

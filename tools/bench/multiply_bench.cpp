@@ -108,7 +108,7 @@ LoopResult RunFactorial(int variant, unsigned n, unsigned threads, bool wantDigi
     } else {
         RowTeamStart(threads, {nullptr, nullptr, kRowTeamMinPartLimbs});
         for (uint64_t first = 1; first <= n && result.ok;) {
-            const uint64_t last = AccGroupEnd(first, n);
+            const uint64_t last = AccBlockEnd(first, n);
             const uint64_t top = AccTopIndex();
             uint64_t reached;
             result.ok = AccMultiplyGroup(first, last, &reached) == kAccOk;
@@ -183,31 +183,37 @@ void PrintRow(unsigned n, const std::string& name, const Timing& t, uint64_t ste
     std::printf("  %s\n", note);
 }
 
-// Passes over rows from just long enough to be split to 32 times that, whole
-// and split: what the hand-over to the helpers and back costs per pass.
+// Blocks of eight multipliers over rows from just long enough to be cut into
+// parts to 64 times that, by the caller alone and by the team: what the
+// hand-over to the helpers and back costs a block.
 void MeasureSync(unsigned threads) {
     const GroupKernel kernel = ActiveGroupKernel();
-    RowTeamStart(threads, {nullptr, nullptr, kRowTeamMinPartLimbs});
-    for (const uint64_t count : {2 * kRowTeamMinPartLimbs, 4 * kRowTeamMinPartLimbs,
-                                 8 * kRowTeamMinPartLimbs, 32 * kRowTeamMinPartLimbs}) {
-        std::vector<uint64_t> storage(count + 8, 1);
+    const uint64_t multipliers[kRowTeamMostMultipliers] = {999999000000, 999997000002, 999995000006,
+                                                           999993000012, 999991000020, 999989000030,
+                                                           999987000042, 999985000056};
+    for (const uint64_t count : {2 * kRowTeamMinPartLimbs, 8 * kRowTeamMinPartLimbs,
+                                 32 * kRowTeamMinPartLimbs, 128 * kRowTeamMinPartLimbs}) {
+        std::vector<uint64_t> storage(count + 64, 1);
         uint64_t* row =
             storage.data() + (8 - reinterpret_cast<uintptr_t>(storage.data()) / 8 % 8) % 8;
-        const int passes = static_cast<int>(400000000 / count);
-        uint64_t carry;
-        const Stopwatch whole;
-        for (int i = 0; i < passes; ++i) kernel.row(row, count, 1, &carry);
-        const double wholeUs = whole.Read().seconds / passes * 1e6;
-        const Stopwatch split;
-        for (int i = 0; i < passes; ++i)
-            RowTeamMultiply(row, count, 1, kernel.row, kernel.lazy, &carry);
-        const double splitUs = split.Read().seconds / passes * 1e6;
+        const int blocks = static_cast<int>(200000000 / count);
+        double microseconds[2];
+        for (const unsigned team : {1u, threads}) {
+            RowTeamStart(team, {nullptr, nullptr, kRowTeamMinPartLimbs});
+            const Stopwatch watch;
+            for (int i = 0; i < blocks; ++i) {
+                std::fill(row, row + count + 16, 1);
+                RowTeamMultiply(row, count, multipliers, kRowTeamMostMultipliers, kernel.row);
+            }
+            microseconds[team > 1] = watch.Read().seconds / blocks * 1e6;
+            RowTeamStop();
+        }
         std::printf("sync: %6" PRIu64
-                    " limbs: %7.2f us whole, %7.2f us split on %u threads: "
-                    "%5.2f us per pass beyond an even share\n",
-                    count, wholeUs, splitUs, threads, splitUs - wholeUs / threads);
+                    " limbs: %8.2f us alone, %8.2f us on %u threads: "
+                    "%5.2f us a block beyond an even share\n",
+                    count, microseconds[0], microseconds[1], threads,
+                    microseconds[1] - microseconds[0] / threads);
     }
-    RowTeamStop();
     std::printf("\n");
 }
 
