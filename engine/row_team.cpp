@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "engine/decimal_accumulator.h"
+#include "engine/multiply_row_step.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -123,14 +124,14 @@ bool Claim(unsigned part, uint64_t generation) {
     return seen < generation && claimedIn.compare_exchange_strong(seen, generation);
 }
 
-// fold = fold * a + c, in normalized limbs.
+// fold = fold * a + c, in normalized limbs; c is below 10^18.
 void Fold(PartSlot& p, uint64_t a, uint64_t c) {
     for (unsigned i = 0; i < p.foldLength; ++i) {
-        const unsigned __int128 v = static_cast<unsigned __int128>(p.fold[i]) * a + c;
-        p.fold[i] = static_cast<uint64_t>(v % kLimbBase);
-        c = static_cast<uint64_t>(v / kLimbBase);
+        uint64_t r;
+        const uint64_t q = SplitProduct(p.fold[i], a, &r);
+        p.fold[i] = FinishLimb(r, q, &c);
     }
-    if (c != 0) p.fold[p.foldLength++] = c;  // below 2^46
+    if (c != 0) p.fold[p.foldLength++] = c;
 }
 
 // Takes a part through the whole block. The top part's carries are the
@@ -187,7 +188,7 @@ bool TakeOverAPart(uint64_t generation, unsigned parts) {
 
 // Returns the ticket of the first block after generation `served`, or any
 // ticket once the team ends.
-uint64_t WaitForPass(uint64_t served) {
+uint64_t WaitForBlock(uint64_t served) {
     for (unsigned round = 0;; ++round) {
         const uint64_t ticket = team.ticket.load(std::memory_order_acquire);
         if (Generation(ticket) != served || team.quit.load(std::memory_order_relaxed) != 0) {
@@ -208,11 +209,11 @@ uint64_t WaitForPass(uint64_t served) {
     }
 }
 
-void ServePasses(void* context) {
+void ServeBlocks(void* context) {
     const unsigned self = static_cast<unsigned>(reinterpret_cast<uintptr_t>(context));
     ThreadSlot& slot = team.slots[self];
     for (;;) {
-        const uint64_t ticket = WaitForPass(slot.served.load(std::memory_order_relaxed));
+        const uint64_t ticket = WaitForBlock(slot.served.load(std::memory_order_relaxed));
         if (team.quit.load(std::memory_order_relaxed) != 0) return;
         slot.served.store(Generation(ticket), std::memory_order_relaxed);
         RunShare(ticket, self);
@@ -225,9 +226,9 @@ void HelperMain(unsigned self) {
     for (;;) {
         unsigned long code = 0;
         if (team.options.guard) {
-            code = team.options.guard(ServePasses, context);
+            code = team.options.guard(ServeBlocks, context);
         } else {
-            ServePasses(context);
+            ServeBlocks(context);
         }
         if (code == 0) return;
         // The part it ran is lost: the fault is recorded for the caller first,

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <iterator>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -153,9 +152,9 @@ int ActDuringGroup(uint64_t first, uint64_t last, uint64_t* reached) {
         // A pass split across the team, on a row of its own.
         workerThreadId = GetCurrentThreadId();
         helperClaimed = 0;
-        static uint64_t row[4 * kRowTeamMinPartLimbs];
-        uint64_t carry;
-        RowTeamMultiply(row, std::size(row), 1, FaultOffTheWorker, false, &carry);
+        static uint64_t row[4 * kRowTeamMinPartLimbs + 16];
+        const uint64_t one = 1;
+        RowTeamMultiply(row, 4 * kRowTeamMinPartLimbs, &one, 1, FaultOffTheWorker);
     }
     const int status = AccMultiplyGroup(first, last, reached);
     if (here && act == Act::kStop) {
