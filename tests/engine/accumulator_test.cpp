@@ -10,12 +10,13 @@
 #include "engine/decimal_accumulator.h"
 #include "engine/limb_groups.h"
 #include "engine/multiply_dispatch.h"
+#include "engine/row_team.h"
 #include "engine/size_estimates.h"
 
 namespace {
 
-// A block of one page: a factorial must run out of room at exactly the first
-// k whose k! needs a 513th limb, one multiplier at a time or in groups.
+// One page of memory: a factorial must run out of room at exactly the first
+// k whose k! needs a 513th limb, one multiplier at a time or in blocks.
 TEST(Accumulator, OnePageRunsOutOfRoomAtTheExactMultiplier) {
     uint64_t first = 2;
     while (static_cast<uint64_t>(EstimateDigits(static_cast<int64_t>(first))) <= 512 * 18) ++first;
@@ -25,12 +26,15 @@ TEST(Accumulator, OnePageRunsOutOfRoomAtTheExactMultiplier) {
     EXPECT_EQ(AccMultiply(first), kAccNoRoom);
     EXPECT_EQ(AccTopIndex(), 511u);
 
+    // In blocks of up to eight groups, cut into parts of 16 limbs.
+    RowTeamStart(1, {nullptr, nullptr, 16});
     AccSetUp(block.data(), 4096);
     uint64_t k = 1, reached = 0;
     int status = kAccOk;
     for (; status == kAccOk; k = reached + 1) {
-        status = AccMultiplyGroup(k, AccGroupEnd(k, 1000000), &reached);
+        status = AccMultiplyGroup(k, AccBlockEnd(k, 1000000), &reached);
     }
+    RowTeamStop();
     EXPECT_EQ(status, kAccNoRoom);
     EXPECT_EQ(reached, first);
     EXPECT_EQ(AccTopIndex(), 511u);
