@@ -27,8 +27,9 @@ constexpr unsigned kMaxParts = 255;  // what the ticket's part field holds
 // of a part holds up the block by at most that part. Each thread has a share
 // of them, the same every block, so a row's limbs stay in the cache of the core
 // that works on them; then it takes over what the others have not started.
-// Each part costs a call of the kernel and a claim, so not too many.
-constexpr uint64_t kPartsPerPass = 8;
+// Each part costs a call of the kernel a multiplier and a claim, so not too
+// many; a block's passes share those.
+constexpr uint64_t kPartsPerPass = 16;
 constexpr uint64_t kMinPartsPerThread = 2;
 // And parts of at most this many limbs (256 KiB), so that a part's limbs stay
 // in the core's cache through the whole block.
