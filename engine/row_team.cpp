@@ -29,7 +29,7 @@ constexpr unsigned kMaxParts = 255;  // what the ticket's part field holds
 // that works on them; then it takes over what the others have not started.
 // Each part costs a call of the kernel a multiplier and a claim, so not too
 // many; a block's passes share those.
-constexpr uint64_t kPartsPerPass = 16;
+constexpr uint64_t kPartsPerPass = 32;
 constexpr uint64_t kMinPartsPerThread = 2;
 // And parts of at most this many limbs (256 KiB), so that a part's limbs stay
 // in the core's cache through the whole block.
@@ -317,8 +317,8 @@ namespace {
 
 // Publishes the block, runs the caller's share, and waits for the helpers'.
 // The helpers' shares stay theirs while they keep up, so their limbs stay in
-// their caches; a part nobody has started once the caller has waited as long
-// as one of its own took, it does itself.
+// their caches; a part nobody has started once the caller has waited half as
+// long as one of its own took, it does itself.
 void RunBlockOnTeam(unsigned parts) {
     const uint64_t generation = ++team.generation;
     const uint64_t ticket = generation << 8 | parts;
@@ -337,7 +337,7 @@ void RunBlockOnTeam(unsigned parts) {
     uint64_t waitFrom = __rdtsc();
     for (unsigned round = 0; PartsDone(generation) != parts; ++round) {
         const uint64_t now = __rdtsc();
-        if (now - waitFrom > partTicks) {
+        if (now - waitFrom > partTicks / 2) {
             if (TakeOverAPart(generation, parts)) {
                 waitFrom = __rdtsc();
                 continue;
