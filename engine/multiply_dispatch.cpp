@@ -13,6 +13,7 @@ namespace {
 struct ProcessorFeatures {
     bool avx2 = false;
     bool avx512 = false;
+    bool avx512ifma = false;
 };
 
 #if defined(__x86_64__)
@@ -43,8 +44,10 @@ ProcessorFeatures Probe() {
     const bool avx2 = ebx & (1u << 5);
     const bool avx512f = ebx & (1u << 16);
     const bool avx512dq = ebx & (1u << 17);
+    const bool avx512ifma = ebx & (1u << 21);
     f.avx2 = ymmSaved && avx2 && fma;
     f.avx512 = zmmSaved && avx512f && avx512dq;
+    f.avx512ifma = f.avx512 && avx512ifma;
 #endif
     return f;
 }
@@ -82,6 +85,8 @@ const char* MultiplyVariantName(int variant) {
             return "avx2";
         case kMultiplyAvx512:
             return "avx512";
+        case kMultiplyAvx512Ifma:
+            return "avx512ifma";
         default:
             return "unknown";
     }
@@ -96,12 +101,15 @@ bool MultiplyVariantSupported(int variant) {
             return Features().avx2;
         case kMultiplyAvx512:
             return Features().avx512;
+        case kMultiplyAvx512Ifma:
+            return Features().avx512ifma;
         default:
             return false;
     }
 }
 
 int BestMultiplyVariant() {
+    if (MultiplyVariantSupported(kMultiplyAvx512Ifma)) return kMultiplyAvx512Ifma;
     if (MultiplyVariantSupported(kMultiplyAvx512)) return kMultiplyAvx512;
     if (MultiplyVariantSupported(kMultiplyAvx2)) return kMultiplyAvx2;
     return kMultiplyScalar;
@@ -122,6 +130,8 @@ MultiplyRowFn MultiplyRowOf(int variant) {
             return MultiplyRowAvx2;
         case kMultiplyAvx512:
             return MultiplyRowAvx512;
+        case kMultiplyAvx512Ifma:
+            return MultiplyRowAvx512Ifma;
         default:
             return nullptr;
     }
@@ -133,6 +143,8 @@ GroupKernel GroupKernelOf(int variant) {
             return {MultiplyRowAvx2Lazy, kLazyMultiplierLimit, true};
         case kMultiplyAvx512:
             return {MultiplyRowAvx512Lazy, kLazyMultiplierLimit, true};
+        case kMultiplyAvx512Ifma:
+            return {MultiplyRowAvx512IfmaLazy, kLazyMultiplierLimit, true};
         default:
             return {MultiplyRowOf(variant), kLimbBase + 1, false};
     }

@@ -9,11 +9,12 @@
 #include "engine/multiply_row.h"
 
 enum MultiplyVariant : int {
-    kMultiplyPlain = 0,   // hardware divide; the reference
-    kMultiplyScalar = 1,  // reciprocal, baseline x86-64
-    kMultiplyAvx2 = 2,    // AVX2 + FMA, 4 limbs a step
-    kMultiplyAvx512 = 3,  // AVX-512 F/DQ, 8 limbs a step
-    kMultiplyVariantCount = 4,
+    kMultiplyPlain = 0,       // hardware divide; the reference
+    kMultiplyScalar = 1,      // reciprocal, baseline x86-64
+    kMultiplyAvx2 = 2,        // AVX2 + FMA, 4 limbs a step
+    kMultiplyAvx512 = 3,      // AVX-512 F/DQ, 8 limbs a step
+    kMultiplyAvx512Ifma = 4,  // the same with IFMA for one of its products
+    kMultiplyVariantCount = 5,
 };
 
 // Multipliers below these take the normalized vector paths; larger ones, up
@@ -30,7 +31,7 @@ struct GroupKernel {
     bool lazy;
 };
 
-const char* MultiplyVariantName(int variant);  // "plain", "scalar", "avx2", "avx512"
+const char* MultiplyVariantName(int variant);  // "plain", "scalar", "avx2", "avx512", "avx512ifma"
 bool MultiplyVariantSupported(int variant);    // processor and operating system allow it
 int BestMultiplyVariant();
 int ActiveMultiplyVariant();
@@ -49,3 +50,5 @@ int MultiplyRowAvx2(uint64_t* limbs, uint64_t count, uint64_t a, uint64_t* carry
 int MultiplyRowAvx512(uint64_t* limbs, uint64_t count, uint64_t a, uint64_t* carry);
 int MultiplyRowAvx2Lazy(uint64_t* limbs, uint64_t count, uint64_t a, uint64_t* carry);
 int MultiplyRowAvx512Lazy(uint64_t* limbs, uint64_t count, uint64_t a, uint64_t* carry);
+int MultiplyRowAvx512Ifma(uint64_t* limbs, uint64_t count, uint64_t a, uint64_t* carry);
+int MultiplyRowAvx512IfmaLazy(uint64_t* limbs, uint64_t count, uint64_t a, uint64_t* carry);

@@ -191,11 +191,14 @@ TEST(MultiplyDispatch, ChoosesWhatTheProcessorRuns) {
     __builtin_cpu_init();  // an independent witness of what the processor allows
     const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
     const bool avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
+    const bool ifma = avx512 && __builtin_cpu_supports("avx512ifma");
     EXPECT_EQ(MultiplyVariantSupported(kMultiplyAvx2), avx2);
     EXPECT_EQ(MultiplyVariantSupported(kMultiplyAvx512), avx512);
-    EXPECT_EQ(BestMultiplyVariant(), avx512 ? kMultiplyAvx512
-                                     : avx2 ? kMultiplyAvx2
-                                            : kMultiplyScalar);
+    EXPECT_EQ(MultiplyVariantSupported(kMultiplyAvx512Ifma), ifma);
+    EXPECT_EQ(BestMultiplyVariant(), ifma     ? kMultiplyAvx512Ifma
+                                     : avx512 ? kMultiplyAvx512
+                                     : avx2   ? kMultiplyAvx2
+                                              : kMultiplyScalar);
     EXPECT_FALSE(ForceMultiplyVariant(kMultiplyVariantCount));
     EXPECT_EQ(ActiveMultiplyVariant(), BestMultiplyVariant());
 }
