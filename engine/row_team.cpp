@@ -40,14 +40,14 @@ constexpr uint64_t kCachedPartLimbs = 32768;
 // helper that finished its share is usually needed again within the spin.
 constexpr unsigned kSpinRounds = 4000;
 constexpr unsigned kYieldRounds = 200;
-// The caller waits for the helpers' parts, a few microseconds each; longer
-// means their thread lost its processor, and the caller yields.
-constexpr unsigned kCallerSpinRounds = 200;
-// After a block in which the caller had to wait long for a part that another
-// thread runs, it runs the next blocks alone, about twice as many each time
-// it happens again, up to this many, and half as many again after each block
-// that went well: on a machine whose other processors are busy, a helper that
-// loses its processor holding a part costs the block a whole time slice.
+// The caller waits for the helpers' parts, some microseconds each, and has
+// nothing else to do: it yields only after a long wait.
+constexpr unsigned kCallerSpinRounds = 20000;
+// After a block in which the helpers did not help much, the caller runs the
+// next blocks alone, about twice as many each time it happens again, up to
+// this many, and half as many again after each block that went well: on a
+// machine whose other processors are busy with other work, a helper that
+// gets only part of its processor holds the caller up more than it helps.
 constexpr unsigned kMostSoloBlocks = 512;
 
 // The ticket names the current block: its generation in bits 8 and up, its
@@ -322,35 +322,36 @@ namespace {
 void RunBlockOnTeam(unsigned parts) {
     const uint64_t generation = ++team.generation;
     const uint64_t ticket = generation << 8 | parts;
+    const uint64_t start = __rdtsc();
     team.ticket.store(ticket);
-    if (team.sleepers.load() != 0) {
+    const bool woken = team.sleepers.load() != 0;
+    if (woken) {
         std::lock_guard<std::mutex> hold(team.sleepLock);
         team.wake.notify_all();
     }
-    const uint64_t start = __rdtsc();
     RunShare(ticket, 0);
-    const uint64_t ownShare = parts / team.threads;
-    const uint64_t partTicks = ownShare ? (__rdtsc() - start) / ownShare : 0;
-    // Late: a part another thread runs took four of the caller's parts' time
-    // after everything else was done; its thread lost its processor.
-    bool late = false;
+    const uint64_t ownParts = parts / team.threads;
+    const uint64_t partTicks = ownParts ? (__rdtsc() - start) / ownParts : 0;
+    // Once a helper is seen behind, the caller takes over its unstarted parts
+    // one after another.
+    bool behind = false;
     uint64_t waitFrom = __rdtsc();
     for (unsigned round = 0; PartsDone(generation) != parts; ++round) {
-        const uint64_t now = __rdtsc();
-        if (now - waitFrom > partTicks / 2) {
-            if (TakeOverAPart(generation, parts)) {
-                waitFrom = __rdtsc();
-                continue;
-            }
-            late = late || now - waitFrom > 4 * partTicks;
+        if ((behind || __rdtsc() - waitFrom > partTicks / 2) && TakeOverAPart(generation, parts)) {
+            behind = true;
+            continue;
         }
         WaitALittle(round, kCallerSpinRounds);
     }
-    if (late) {
+    // A block that took more than four fifths of what the caller alone would
+    // have needed: the helpers' processors are busy with other work. (A
+    // helper woken from sleep is slow to come; that block says nothing.)
+    const uint64_t blockTicks = __rdtsc() - start;
+    if (!woken && blockTicks * 5 > parts * partTicks * 4) {
         team.soloBlocksNext = team.soloBlocksNext * 2 + 1;
         if (team.soloBlocksNext > kMostSoloBlocks) team.soloBlocksNext = kMostSoloBlocks;
         team.soloBlocksLeft = team.soloBlocksNext;
-    } else {
+    } else if (!woken) {
         team.soloBlocksNext /= 2;
     }
     const unsigned long fault = team.fault.exchange(0);
