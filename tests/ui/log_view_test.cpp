@@ -4,6 +4,7 @@
 
 #include <richedit.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -131,31 +132,43 @@ TEST_F(LogViewTest, FirstLinesAndSpecialTexts) {
     EXPECT_EQ(Lines(), (std::vector<std::string>{"", "100% done %s %d"}));
 }
 
-TEST_F(LogViewTest, RollsAfterThreeHundredLines) {
+// Equal-length lines put every 4,096-byte chunk of a stream-in at the same
+// place of a line; k is chosen so that each chunk would end between the two
+// bytes of a character. After every roll, the pane and the buffer it mirrors
+// hold exactly the last 300 lines appended.
+TEST_F(LogViewTest, RollingKeepsDoubleByteCharactersWhole) {
     SetWindowTextA(logWindow, "");
     logView.lineCount = 0;
     logView.paneBytes = 0;
-    // Line 150 is Japanese: the one stream-out then carries double-byte text,
-    // whose byte count is not the control's character count.
-    const std::string kanji = "line 150 \x8C\x76\x8E\x5A\x92\x86";  // 計算中
-    for (int i = 1; i <= 300; ++i) {
-        logView.AppendLine(i == 150 ? kanji.c_str() : ("line " + std::to_string(i)).c_str());
-    }
-    std::vector<std::string> lines = Lines();
-    ASSERT_EQ(lines.size(), 300u);
-    EXPECT_EQ(lines.front(), "line 1");
-    EXPECT_EQ(lines.back(), "line 300");
-    EXPECT_EQ(logView.lineCount.load(), 300);
-
-    // Each further line drops the oldest; the count stops at 301.
-    for (int i = 301; i <= 302; ++i) {
-        logView.AppendLine(("line " + std::to_string(i)).c_str());
-        lines = Lines();
-        ASSERT_EQ(lines.size(), 300u);
-        EXPECT_EQ(lines.front(), "line " + std::to_string(i - 299));
-        EXPECT_EQ(lines.back(), "line " + std::to_string(i));
-        EXPECT_EQ(lines[449 - i], kanji);
-        EXPECT_EQ(logView.lineCount.load(), 301);
+    const int kLines = 300;
+    auto splitsEveryChunk = [&](size_t k) {  // line: 5 digits, k times 計
+        const size_t period = 5 + 2 * k + 2, total = kLines * period - 2;
+        for (size_t end = 4096; end < total; end += 4096) {
+            const size_t lastByte = (end - 1) % period;
+            if (lastByte < 5 || lastByte > 3 + 2 * k || lastByte % 2 == 0) return false;
+        }
+        return total > 3 * 4096;
+    };
+    size_t k = 5;
+    while (!splitsEveryChunk(k)) ++k;
+    std::vector<std::string> appended;
+    for (int i = 1; i <= kLines + 40; ++i) {
+        char number[8];
+        snprintf(number, sizeof number, "%05d", i);
+        std::string line = number;
+        for (size_t j = 0; j < k; ++j) line += "\x8C\x76";
+        appended.push_back(line);
+        logView.AppendLine(line.c_str());
+        if (i < kLines) continue;
+        std::string expected;
+        for (size_t j = appended.size() - kLines; j < appended.size(); ++j) {
+            expected += (expected.empty() ? "" : "\r\n") + appended[j];
+        }
+        ASSERT_EQ(WindowText(logWindow), expected) << "after line " << i;
+        if (i > kLines) {
+            ASSERT_EQ(std::string(logView.streamBuffer), expected) << "after line " << i;
+        }
+        EXPECT_EQ(logView.lineCount.load(), i == kLines ? kLines : kLines + 1);
     }
 }
 
