@@ -277,8 +277,10 @@ void LogView::AppendLine(const char* text) {
 
     SendMessageA(logWindow, EM_SCROLL, SB_LINEDOWN, 0);
     SendMessageA(logWindow, WM_SETREDRAW, TRUE, 0);
-    InvalidateRect(logWindow, nullptr, TRUE);
-    UpdateWindow(logWindow);
+    // The frame too: the scroll bars live there, and the append may have
+    // shown one or moved its thumb.
+    RedrawWindow(logWindow, nullptr, nullptr,
+                 RDW_FRAME | RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
 }
 
 void LogView::Release() {
