@@ -30,6 +30,13 @@ REG
     wineserver -w
     touch "$WINEPREFIX/.qrnl-ready"
   fi
+  # Marlett draws the caption buttons; without it they show as letters.
+  local marlett=/usr/share/wine/fonts/marlett.ttf
+  local fonts="$WINEPREFIX/drive_c/windows/Fonts"
+  if ! cmp -s "$marlett" "$fonts/marlett.ttf"; then
+    mkdir -p "$fonts"
+    cp "$marlett" "$fonts/marlett.ttf"
+  fi
 }
 
 # A virtual X display when there is none: QRNL_XVFB_PID is set when we started it.
