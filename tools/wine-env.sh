@@ -81,15 +81,26 @@ REG
 }
 
 # A virtual X display when there is none: QRNL_XVFB_PID is set when we started it.
+# Xvfb picks a free display number itself and writes it once it takes
+# clients, so two runs starting at once never share one.
 qrnl_start_display() {
   QRNL_XVFB_PID=
   if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
-    local n=91
-    while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    local numberFile n=
+    numberFile=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$numberFile" >/dev/null 2>&1 &
     QRNL_XVFB_PID=$!
+    for _ in $(seq 100); do
+      n=$(cat "$numberFile")
+      [ -n "$n" ] && break
+      sleep 0.1
+    done
+    rm -f "$numberFile"
+    if [ -z "$n" ]; then
+      echo "display: Xvfb did not start within 10 s" >&2
+      return 1
+    fi
     export DISPLAY=":$n"
-    for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
   fi
 }
 
