@@ -3,6 +3,12 @@
 // program through the window system like a keyboard and a mouse), reading
 // its windows with WM_GETTEXT and filling the save dialog's name with
 // WM_SETTEXT. Screenshots go to the folder given with --shots=DIR.
+//
+// Every click and key waits first for what makes it land: the target
+// enabled, its window in front and enabled (no modal window above it), and
+// the program done with what it was sent. A click is made once; repeating
+// one that seemed lost would queue a second one that lands later (a second
+// save dialog above the first, say).
 #include <windows.h>
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -24,6 +30,9 @@ std::string programPath;  // Windows path of qrnl.exe
 std::string shotFolder;   // Windows path, may be empty
 PROCESS_INFORMATION program;
 
+// Generous: under load the first save dialog of a process takes seconds.
+const DWORD kPatienceMs = 30000;
+
 std::string WindowsPath(const std::string& path) {
     if (path.empty() || path[0] != '/') return path;
     std::string result = "Z:" + path;
@@ -34,7 +43,7 @@ std::string WindowsPath(const std::string& path) {
 }
 
 // A visible top-level window of the program, waiting up to timeoutMs.
-HWND WaitFor(const std::function<bool(HWND)>& match, DWORD timeoutMs = 10000) {
+HWND WaitFor(const std::function<bool(HWND)>& match, DWORD timeoutMs = kPatienceMs) {
     return WaitForTopWindow(
         [&](HWND w) {
             DWORD process = 0;
@@ -44,24 +53,52 @@ HWND WaitFor(const std::function<bool(HWND)>& match, DWORD timeoutMs = 10000) {
         timeoutMs);
 }
 
+bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs = kPatienceMs) {
+    const DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start >= timeoutMs) return false;
+        Sleep(20);
+    }
+    return true;
+}
+
 HWND MainWindow() {
     return WaitFor([](HWND w) { return ClassOf(w) == "QRNLMainWindow"; });
 }
 
 std::vector<std::string> LogLines(HWND main) { return SplitLines(ControlText(main, IDC_LOGVIEW)); }
 
-// Waits until the log holds `line`; returns the lines from the last
-// occurrence of `line` on, or nothing after timeoutMs.
-std::vector<std::string> WaitForLogLine(HWND main, const std::string& line, DWORD timeoutMs) {
-    DWORD start = GetTickCount();
-    for (;;) {
+// Waits until the log's last lines are a whole block that begins with
+// `first` and ends with an empty line; returns that block, or nothing.
+std::vector<std::string> WaitForBlock(HWND main, const std::string& first, size_t size) {
+    std::vector<std::string> block;
+    WaitUntil([&] {
         std::vector<std::string> lines = LogLines(main);
-        for (size_t i = lines.size(); i-- > 0;) {
-            if (lines[i] == line) return std::vector<std::string>(lines.begin() + i, lines.end());
+        if (lines.size() < size || lines[lines.size() - size] != first) return false;
+        block.assign(lines.end() - static_cast<long>(size), lines.end());
+        return true;
+    });
+    return block;
+}
+
+LRESULT ToolbarState(HWND main, int command) {
+    return SendMessageA(GetDlgItem(main, IDC_TOOLBAR), TB_GETSTATE, command, 0);
+}
+
+// Until `target` can take a click or a key: see the top of the file.
+bool ReadyForInput(HWND target, const std::function<bool()>& enabled = nullptr) {
+    HWND top = GetAncestor(target, GA_ROOT);
+    return WaitUntil([&] {
+        if (!IsWindowVisible(target) || !IsWindowEnabled(top)) return false;
+        if (enabled ? !enabled() : !IsWindowEnabled(target)) return false;
+        if (GetForegroundWindow() != top) {
+            SetForegroundWindow(top);
+            return false;
         }
-        if (GetTickCount() - start >= timeoutMs) return {};
-        Sleep(100);
-    }
+        DWORD_PTR ignored;
+        return SendMessageTimeoutA(top, WM_NULL, 0, 0, SMTO_NORMAL, kPatienceMs, &ignored) != 0 &&
+               GetForegroundWindow() == top;
+    });
 }
 
 void Key(WORD virtualKey, bool up) {
@@ -71,7 +108,6 @@ void Key(WORD virtualKey, bool up) {
     input.ki.wScan = static_cast<WORD>(MapVirtualKeyA(virtualKey, 0));
     input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
     SendInput(1, &input, sizeof input);
-    Sleep(30);
 }
 
 void Press(WORD virtualKey) {
@@ -79,38 +115,39 @@ void Press(WORD virtualKey) {
     Key(virtualKey, true);
 }
 
-void TypeDigits(const char* digits) {
-    for (const char* p = digits; *p; ++p) Press(static_cast<WORD>(*p));
-    Sleep(200);
+// Each event carries its own place. Moving the cursor first and clicking
+// where it is would not do: Wine's desktop process turns every cursor move
+// into pointer motion it reports back later, and a late report of the last
+// move puts the cursor back where the previous click was.
+void ClickAt(POINT p) {
+    const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+    INPUT input[3]{};
+    const DWORD flags[3] = {0, MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP};
+    for (int i = 0; i < 3; ++i) {
+        input[i].type = INPUT_MOUSE;
+        input[i].mi.dx = (p.x * 65536 + width - 1) / width;
+        input[i].mi.dy = (p.y * 65536 + height - 1) / height;
+        input[i].mi.dwFlags = flags[i] | MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    }
+    SendInput(3, input, sizeof input[0]);
 }
 
-void ClickAt(int x, int y) {
-    SetCursorPos(x, y);
-    Sleep(50);
-    INPUT input[2]{};
-    input[0].type = input[1].type = INPUT_MOUSE;
-    input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-    input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-    SendInput(2, input, sizeof input[0]);
-    Sleep(250);
-}
-
-void ClickWindow(HWND window) {
+void ClickControl(HWND control) {
+    ASSERT_TRUE(ReadyForInput(control)) << ClassOf(control) << " never became ready";
     RECT r;
-    GetWindowRect(window, &r);
-    ClickAt((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    GetWindowRect(control, &r);
+    ClickAt(POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2});
 }
 
 // The toolbar's buttons: 0 Factorial, 1 Power, 2 Stop.
-void ClickToolbarButton(HWND main, int index) {
+void ClickToolbarButton(HWND main, int index, int command) {
     HWND bar = GetDlgItem(main, IDC_TOOLBAR);
-    ASSERT_NE(bar, nullptr);
+    ASSERT_TRUE(ReadyForInput(bar, [&] { return ToolbarState(main, command) == TBSTATE_ENABLED; }))
+        << "toolbar button " << command << " never became ready";
     DWORD size = static_cast<DWORD>(SendMessageA(bar, TB_GETBUTTONSIZE, 0, 0));
-    int width = LOWORD(size);
-    int height = HIWORD(size);
-    POINT p{width * index + width / 2, height / 2 + 2};
+    POINT p{LOWORD(size) * index + LOWORD(size) / 2, HIWORD(size) / 2 + 2};
     ClientToScreen(bar, &p);
-    ClickAt(p.x, p.y);
+    ClickAt(p);
 }
 
 void Screenshot(const char* name) {
@@ -119,63 +156,64 @@ void Screenshot(const char* name) {
                GetSystemMetrics(SM_CYVIRTUALSCREEN));
 }
 
-// Opens the dialog from the toolbar, types N, chooses `path` and presses
-// Start. `offered` receives the name the save dialog offered.
-void RunFactorialDialog(HWND main, const char* n, const std::string& path, std::string* offered,
-                        const char* shot) {
-    HWND dialog = nullptr;
-    // A click may first have to bring the program to the front.
-    for (int attempt = 0; attempt < 3 && !dialog; ++attempt) {
-        SetForegroundWindow(main);
-        Sleep(300);
-        ClickToolbarButton(main, 0);
-        dialog = WaitFor(IsFactorialDialog, 3000);
+// A job is over when OnJobEnd has run, which the commands' states do not
+// show (the end report switches them just before). OnJobEnd puts the title
+// back: a title changed before the job started tells when.
+const char kTitle[] = "Quarnel for Win64";
+void MarkTitle(HWND main) { SendMessageA(main, WM_SETTEXT, 0, (LPARAM) "Quarnel (job)"); }
+bool WaitForJobEnd(HWND main) {
+    return WaitUntil([&] { return WindowText(main) == kTitle; });
+}
+
+// Answers the save dialog the factorial dialog opened: once it shows the
+// name it offers, `path` goes in its place and OK is pressed. Returns the
+// offered name.
+std::string AnswerSaveDialog(HWND dialog, const std::string& path) {
+    HWND save = WaitFor(IsSaveDialog);
+    if (!save) {
+        ADD_FAILURE() << "no save dialog";
+        return "";
     }
-    ASSERT_NE(dialog, nullptr) << "the toolbar's Factorial button opened no dialog";
-    Sleep(300);
-    TypeDigits(n);
-    ASSERT_EQ(ControlText(dialog, IDC_NUMBER), n);
+    HWND name = nullptr;
+    std::string offered;
+    EXPECT_TRUE(WaitUntil([&] {
+        name = GetDlgItem(save, 0x47C);
+        return name && !(offered = WindowText(name)).empty();
+    }));
+    SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+    PostMessageA(save, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(save); })) << "the save dialog stayed open";
+    // The path has landed when the dialog enables Start.
+    EXPECT_TRUE(WaitUntil([&] { return IsWindowEnabled(GetDlgItem(dialog, IDC_START)) != 0; }))
+        << "Start stayed disabled after the save dialog";
+    return offered;
+}
+
+// Opens the dialog from the toolbar, types N, chooses `path` and presses
+// Start, all with real input. Returns the name the save dialog offered.
+std::string RunFactorialDialog(HWND main, const char* n, const std::string& path,
+                               const char* shot) {
+    ClickToolbarButton(main, 0, IDM_FACTORIAL);
+    HWND dialog = WaitFor(IsFactorialDialog);
+    if (!dialog) {
+        ADD_FAILURE() << "the toolbar's Factorial button opened no dialog";
+        return "";
+    }
+    HWND field = GetDlgItem(dialog, IDC_NUMBER);
+    EXPECT_TRUE(ReadyForInput(field));
+    for (const char* p = n; *p; ++p) Press(static_cast<WORD>(*p));
+    EXPECT_TRUE(WaitUntil([&] { return WindowText(field) == n; })) << WindowText(field);
     EXPECT_EQ(ControlText(dialog, IDC_DIGITS_VALUE),
               std::to_string(EstimateDigits(strtoll(n, nullptr, 10))));
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDC_START)));
 
-    // Under load Wine may swallow a click that only brings the dialog forward.
-    HWND save = nullptr;
-    for (int attempt = 0; attempt < 5 && !save; ++attempt) {
-        SetForegroundWindow(dialog);
-        Sleep(300);
-        ClickWindow(GetDlgItem(dialog, IDC_DEST_BROWSE));
-        save = WaitFor(IsSaveDialog, 3000);
-    }
-    ASSERT_NE(save, nullptr) << "no save dialog";
-    HWND name = GetDlgItem(save, 0x47C);
-    ASSERT_NE(name, nullptr);
-    if (offered) *offered = WindowText(name);
-    SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
-    PostMessageA(save, WM_COMMAND, IDOK, 0);
-    for (int i = 0; i < 100 && IsWindow(save); ++i) Sleep(50);
-    ASSERT_FALSE(IsWindow(save));
-    Sleep(300);
-    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_START)));
+    ClickControl(GetDlgItem(dialog, IDC_DEST_BROWSE));
+    std::string offered = AnswerSaveDialog(dialog, path);
     if (shot) Screenshot(shot);
-    // After the save dialog the first click may only bring the dialog back
-    // to the front.
-    for (int attempt = 0; attempt < 5 && IsWindow(dialog); ++attempt) {
-        SetForegroundWindow(dialog);
-        Sleep(300);
-        ClickWindow(GetDlgItem(dialog, IDC_START));
-        for (int i = 0; i < 40 && IsWindow(dialog); ++i) Sleep(50);
-    }
-    if (IsWindow(dialog)) {
-        // Now and then Wine keeps dropping real clicks on a dialog whose
-        // save dialog has just closed; the button's own click still counts.
-        Screenshot("e2e_start_click_dropped");
-        fprintf(stderr, "note: real clicks on Start were dropped; pressing it with BM_CLICK\n");
-        SendMessageTimeoutA(GetDlgItem(dialog, IDC_START), BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 5000,
-                            nullptr);
-        for (int i = 0; i < 40 && IsWindow(dialog); ++i) Sleep(50);
-    }
-    ASSERT_FALSE(IsWindow(dialog)) << "Start did not close the dialog";
+    MarkTitle(main);
+    ClickControl(GetDlgItem(dialog, IDC_START));
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(dialog); })) << "Start did not close the dialog";
+    return offered;
 }
 
 class EndToEnd : public testing::Test {
@@ -187,7 +225,7 @@ protected:
         ASSERT_TRUE(CreateProcessA(programPath.c_str(), &command[0], nullptr, nullptr, FALSE, 0,
                                    nullptr, nullptr, &startup, &program))
             << programPath;
-        WaitForInputIdle(program.hProcess, 10000);
+        WaitForInputIdle(program.hProcess, kPatienceMs);
     }
     static void TearDownTestSuite() {
         if (!program.hProcess) return;
@@ -211,22 +249,20 @@ TEST_F(EndToEnd, StartsWithItsPanesAndShowsTheAboutBox) {
     HWND box = WaitFor(IsMessageBox);
     ASSERT_NE(box, nullptr) << "no about box";
     EXPECT_NE(ControlText(box, 0xFFFF).find("\r\n\r\nHost: Win64 (x64 native)"), std::string::npos);
-    Sleep(500);  // let it paint its text and button
+    ASSERT_TRUE(ReadyForInput(box));  // painted by then
     Screenshot("about_box");
     PostMessageA(box, WM_COMMAND, IDOK, 0);
-    for (int i = 0; i < 100 && IsWindow(box); ++i) Sleep(50);
-    EXPECT_FALSE(IsWindow(box));
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(box); }));
 }
 
 TEST_F(EndToEnd, ThousandFactorialGivesTheExactFileAndTheFinishedBlock) {
     std::string path = TempPath("qrnl_e2e_F1000.txt");
     DeleteFileA(path.c_str());
-    std::string offered;
-    RunFactorialDialog(main, "1000", path, &offered, "e2e_dialog");
-    EXPECT_EQ(offered, "F1000.txt");
-    std::vector<std::string> block = WaitForLogLine(main, "1000!の計算が完了しました。", 30000);
+    EXPECT_EQ(RunFactorialDialog(main, "1000", path, "e2e_dialog"), "F1000.txt");
+    std::vector<std::string> block = WaitForBlock(main, "1000!の計算が完了しました。", 6);
     ASSERT_EQ(block.size(), 6u) << "finished block and its empty line";
     EXPECT_EQ(block[4], "  " + path);
+    EXPECT_TRUE(WaitForJobEnd(main));
     Screenshot("e2e_main_after_1000");
     std::string digits = ReadOracleDigits(1000);
     ASSERT_EQ(digits.size(), 2568u) << "no oracle digits (--oracle=DIR)";
@@ -239,10 +275,8 @@ TEST_F(EndToEnd, ThousandFactorialGivesTheExactFileAndTheFinishedBlock) {
 TEST_F(EndToEnd, MillionStoppedReportsItsPositionAndClosingIsRefusedMeanwhile) {
     std::string path = TempPath("qrnl_e2e_F1000000.txt");
     DeleteFileA(path.c_str());
-    RunFactorialDialog(main, "1000000", path, nullptr, nullptr);
-    ASSERT_FALSE(WaitForLogLine(main, "1000000!の計算を開始しました。", 10000).empty());
-    Sleep(2500);
-    Screenshot("e2e_main_during_1000000");
+    RunFactorialDialog(main, "1000000", path, nullptr);
+    ASSERT_FALSE(WaitForBlock(main, "1000000!の計算を開始しました。", 3).empty());
     // The status text itself cannot be fetched from another process; its length can.
     // (counted in characters: a CP932 character of two bytes counts once).
     const char* computing = "1000000!を計算中... (推定桁数: 5565709)";
@@ -250,38 +284,26 @@ TEST_F(EndToEnd, MillionStoppedReportsItsPositionAndClosingIsRefusedMeanwhile) {
               MultiByteToWideChar(932, 0, computing, -1, nullptr, 0) - 1);
 
     // Closing while it computes: message 2200, and the job goes on.
-    HWND box = nullptr;
-    for (int attempt = 0; attempt < 3 && !box; ++attempt) {
-        SetForegroundWindow(main);
-        Sleep(300);
-        Key(VK_MENU, false);
-        Press(VK_F4);
-        Key(VK_MENU, true);
-        box = WaitFor(IsMessageBox, 3000);
-    }
+    ASSERT_TRUE(ReadyForInput(main));
+    Key(VK_MENU, false);
+    Press(VK_F4);
+    Key(VK_MENU, true);
+    HWND box = WaitFor(IsMessageBox);
     ASSERT_NE(box, nullptr) << "closing while computing showed no message";
     EXPECT_EQ(ControlText(box, 0xFFFF), LoadString(IDS_CLOSE_REFUSED));
-    for (int attempt = 0; attempt < 3 && IsWindow(box); ++attempt) {
-        SetForegroundWindow(box);
-        Sleep(200);
-        Press(VK_RETURN);
-        for (int i = 0; i < 40 && IsWindow(box); ++i) Sleep(50);
-    }
-    ASSERT_FALSE(IsWindow(box)) << "Enter did not dismiss the message";
+    ASSERT_TRUE(ReadyForInput(box));
+    Press(VK_RETURN);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); })) << "Enter did not dismiss the message";
     EXPECT_TRUE(IsWindow(main));
-    size_t linesBefore = LogLines(main).size();
-    Sleep(2500);
-    EXPECT_GT(LogLines(main).size(), linesBefore) << "the job stopped reporting progress";
+    const size_t linesBefore = LogLines(main).size();
+    EXPECT_TRUE(WaitUntil([&] { return LogLines(main).size() > linesBefore; }, 10000))
+        << "the job stopped reporting progress";
+    Screenshot("e2e_main_during_1000000");
 
-    // A click that only brings the window back to the front is tried again.
-    std::vector<std::string> block;
-    for (int attempt = 0; attempt < 5 && block.empty(); ++attempt) {
-        SetForegroundWindow(main);
-        Sleep(300);
-        ClickToolbarButton(main, 2);
-        block = WaitForLogLine(main, "1000000!の計算を中止しました。", 2000);
-    }
+    ClickToolbarButton(main, 2, IDM_STOP);
+    std::vector<std::string> block = WaitForBlock(main, "1000000!の計算を中止しました。", 5);
     ASSERT_EQ(block.size(), 5u);
+    EXPECT_TRUE(WaitForJobEnd(main));
     const std::string label = "  停止位置:     *";
     ASSERT_EQ(block[1].compare(0, label.size(), label), 0) << block[1];
     uint64_t position = strtoull(block[1].c_str() + label.size(), nullptr, 10);
@@ -296,19 +318,19 @@ TEST_F(EndToEnd, MillionStoppedReportsItsPositionAndClosingIsRefusedMeanwhile) {
 TEST_F(EndToEnd, ASecondJobCarriesOnlyItsOwnNumberAndPath) {
     std::string path = TempPath("qrnl_e2e_F50.txt");
     DeleteFileA(path.c_str());
-    std::string offered;
-    RunFactorialDialog(main, "50", path, &offered, nullptr);
-    EXPECT_EQ(offered, "F50.txt");
-    std::vector<std::string> block = WaitForLogLine(main, "50!の計算が完了しました。", 30000);
+    EXPECT_EQ(RunFactorialDialog(main, "50", path, nullptr), "F50.txt");
+    std::vector<std::string> block = WaitForBlock(main, "50!の計算が完了しました。", 6);
     ASSERT_EQ(block.size(), 6u);
     EXPECT_EQ(block[4], "  " + path);
+    EXPECT_TRUE(WaitForJobEnd(main));
     EXPECT_EQ(ReadWholeFile(path), ExpectedResultFile(50, ReadOracleDigits(50)));
     DeleteFileA(path.c_str());
     Screenshot("e2e_main_after_two_jobs");
 
     // Nothing runs now: closing ends the program, with exit code 0.
     PostMessageA(main, WM_CLOSE, 0, 0);
-    ASSERT_EQ(WaitForSingleObject(program.hProcess, 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+    ASSERT_EQ(WaitForSingleObject(program.hProcess, kPatienceMs),
+              static_cast<DWORD>(WAIT_OBJECT_0));
     DWORD code = 1;
     GetExitCodeProcess(program.hProcess, &code);
     EXPECT_EQ(code, 0u);
