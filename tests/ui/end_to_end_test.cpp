@@ -13,6 +13,7 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -216,6 +217,60 @@ std::string RunFactorialDialog(HWND main, const char* n, const std::string& path
     return offered;
 }
 
+// The same with messages only: quicker, for jobs that fill the log.
+void RunJobByMessages(HWND main, uint64_t n, const std::string& path) {
+    PostMessageA(main, WM_COMMAND, IDM_FACTORIAL, 0);
+    HWND dialog = WaitFor(IsFactorialDialog);
+    ASSERT_NE(dialog, nullptr);
+    SendMessageA(GetDlgItem(dialog, IDC_NUMBER), WM_SETTEXT, 0,
+                 reinterpret_cast<LPARAM>(std::to_string(n).c_str()));
+    PostMessageA(dialog, WM_COMMAND, IDC_DEST_BROWSE, 0);
+    AnswerSaveDialog(dialog, path);
+    MarkTitle(main);
+    PostMessageA(dialog, WM_COMMAND, IDC_START, 0);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(dialog); }));
+}
+
+// The two arrow buttons of the vertical scroll bar in a window's frame, top
+// then bottom, as they show on the screen.
+std::vector<uint32_t> ScrollArrows(HWND window) {
+    RECT client;
+    GetClientRect(window, &client);
+    POINT corner{client.right, client.top};
+    ClientToScreen(window, &corner);
+    const int width = GetSystemMetrics(SM_CXVSCROLL), height = GetSystemMetrics(SM_CYVSCROLL);
+    std::vector<uint32_t> arrows = ScreenPixels(corner.x, corner.y, width, height);
+    std::vector<uint32_t> bottom =
+        ScreenPixels(corner.x, corner.y + client.bottom - height, width, height);
+    arrows.insert(arrows.end(), bottom.begin(), bottom.end());
+    return arrows;
+}
+
+// Whether the log's vertical scroll bar is drawn: its arrow buttons look as
+// they do on a window of this test that shows one. A frame left unpainted
+// shows what was there before (the text's white).
+bool VerticalBarDrawn(HWND log) {
+    RECT r;
+    GetWindowRect(log, &r);
+    HWND reference =
+        CreateWindowExA(WS_EX_TOPMOST, "STATIC", "", WS_POPUP | WS_VISIBLE | WS_VSCROLL,
+                        GetSystemMetrics(SM_CXSCREEN) - 120, 0, 100, r.bottom - r.top, nullptr,
+                        nullptr, nullptr, nullptr);
+    SCROLLINFO info{sizeof info, SIF_RANGE | SIF_PAGE, 0, 100, 10, 0, 0};
+    SetScrollInfo(reference, SB_VERT, &info, TRUE);
+    RedrawWindow(reference, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW);
+    // Either picture reaches the screen when its process next looks at its
+    // messages; a bar that was never painted never shows.
+    const bool drawn = WaitUntil(
+        [&] {
+            Pump();
+            return ScrollArrows(log) == ScrollArrows(reference);
+        },
+        10000);
+    DestroyWindow(reference);
+    return drawn;
+}
+
 class EndToEnd : public testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -272,7 +327,7 @@ TEST_F(EndToEnd, ThousandFactorialGivesTheExactFileAndTheFinishedBlock) {
     DeleteFileA(path.c_str());
 }
 
-TEST_F(EndToEnd, MillionStoppedReportsItsPositionAndClosingIsRefusedMeanwhile) {
+TEST_F(EndToEnd, MillionStoppedAndNothingElseEndsOrDoublesItMeanwhile) {
     std::string path = TempPath("qrnl_e2e_F1000000.txt");
     DeleteFileA(path.c_str());
     RunFactorialDialog(main, "1000000", path, nullptr);
@@ -282,6 +337,18 @@ TEST_F(EndToEnd, MillionStoppedReportsItsPositionAndClosingIsRefusedMeanwhile) {
     const char* computing = "1000000!を計算中... (推定桁数: 5565709)";
     EXPECT_EQ(LOWORD(SendMessageA(GetDlgItem(main, IDC_STATUSBAR), SB_GETTEXTLENGTHA, 0, 0)),
               MultiByteToWideChar(932, 0, computing, -1, nullptr, 0) - 1);
+
+    // A job-end command from another program ends nothing: Factorial stays
+    // refused (it would open the dialog, and this send would wait on it).
+    PostMessageA(main, WM_COMMAND, IDM_JOBEND, 0);
+    DWORD_PTR ignored;
+    EXPECT_NE(
+        SendMessageTimeoutA(main, WM_COMMAND, IDM_FACTORIAL, 0, SMTO_NORMAL, kPatienceMs, &ignored),
+        0);
+    if (HWND dialog = WaitFor(IsFactorialDialog, 0)) {
+        ADD_FAILURE() << "Factorial opened while a job computes";
+        PostMessageA(dialog, WM_COMMAND, IDC_CANCEL_BUTTON, 0);
+    }
 
     // Closing while it computes: message 2200, and the job goes on.
     ASSERT_TRUE(ReadyForInput(main));
@@ -309,23 +376,65 @@ TEST_F(EndToEnd, MillionStoppedReportsItsPositionAndClosingIsRefusedMeanwhile) {
     uint64_t position = strtoull(block[1].c_str() + label.size(), nullptr, 10);
     EXPECT_GT(position, 0u);
     EXPECT_LT(position, 1000000u);
+    std::vector<std::string> lines = LogLines(main);
+    for (size_t i = lines.size() - 5; i-- > 0 && lines[i] != "1000000!の計算を開始しました。";) {
+        EXPECT_EQ(lines[i].find("の計算を開始しました。"), std::string::npos) << "a second job";
+    }
     EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES)
         << "a stopped job wrote a file";
     EXPECT_EQ(LOWORD(SendMessageA(GetDlgItem(main, IDC_STATUSBAR), SB_GETTEXTLENGTHA, 0, 0)), 0);
     Screenshot("e2e_main_after_stop");
 }
 
-TEST_F(EndToEnd, ASecondJobCarriesOnlyItsOwnNumberAndPath) {
-    std::string path = TempPath("qrnl_e2e_F50.txt");
-    DeleteFileA(path.c_str());
-    EXPECT_EQ(RunFactorialDialog(main, "50", path, nullptr), "F50.txt");
-    std::vector<std::string> block = WaitForBlock(main, "50!の計算が完了しました。", 6);
-    ASSERT_EQ(block.size(), 6u);
-    EXPECT_EQ(block[4], "  " + path);
-    EXPECT_TRUE(WaitForJobEnd(main));
-    EXPECT_EQ(ReadWholeFile(path), ExpectedResultFile(50, ReadOracleDigits(50)));
-    DeleteFileA(path.c_str());
-    Screenshot("e2e_main_after_two_jobs");
+// Digits of n! for small n.
+uint64_t DigitsOfFactorial(uint64_t n) {
+    double log = 0;
+    for (uint64_t k = 2; k <= n; ++k) log += std::log10(static_cast<double>(k));
+    return static_cast<uint64_t>(std::floor(log)) + 1;
+}
+
+// 34 jobs of 9 lines each roll the log past its 300 lines; each block
+// carries only its own N and path.
+TEST_F(EndToEnd, ManyJobsRollTheLogAndItsScrollBarIsDrawn) {
+    std::vector<std::string> expected;
+    for (uint64_t n = 20; n < 20 + 34; ++n) {
+        std::string path = TempPath("qrnl_e2e_roll_" + std::to_string(n) + ".txt");
+        DeleteFileA(path.c_str());
+        RunJobByMessages(main, n, path);
+        ASSERT_TRUE(WaitForJobEnd(main)) << n;
+        const std::string digits = std::to_string(DigitsOfFactorial(n));
+        const std::vector<std::string> block = {std::to_string(n) + "!の計算を開始しました。",
+                                                "  推定の桁数:   " + digits,
+                                                "  使用メモリ:   ",
+                                                std::to_string(n) + "!の計算が完了しました。",
+                                                "  結果の桁数:   " + digits,
+                                                "  要した時間: ",
+                                                "計算結果を以下のファイルへ保存しました。",
+                                                "  " + path,
+                                                ""};
+        expected.insert(expected.end(), block.begin(), block.end());
+        if (n == 50) {
+            EXPECT_EQ(ReadWholeFile(path), ExpectedResultFile(50, ReadOracleDigits(50)));
+        }
+        DeleteFileA(path.c_str());
+    }
+    expected.erase(expected.begin(), expected.end() - 300);
+    std::vector<std::string> lines = LogLines(main);
+    ASSERT_EQ(lines.size(), 300u);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        // The memory and time lines are checked up to their numbers.
+        EXPECT_EQ(lines[i].substr(0, lines[i].size() < expected[i].size() ? lines[i].size()
+                                                                          : expected[i].size()),
+                  expected[i])
+            << "line " << i;
+        if (expected[i].back() == ' ') {
+            EXPECT_GT(lines[i].size(), expected[i].size()) << "line " << i;
+        } else {
+            EXPECT_EQ(lines[i].size(), expected[i].size()) << "line " << i;
+        }
+    }
+    EXPECT_TRUE(VerticalBarDrawn(GetDlgItem(main, IDC_LOGVIEW)));
+    Screenshot("e2e_main_after_rolling");
 
     // Nothing runs now: closing ends the program, with exit code 0.
     PostMessageA(main, WM_CLOSE, 0, 0);

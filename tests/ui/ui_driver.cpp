@@ -133,15 +133,15 @@ bool IsSaveDialog(HWND window) {
 }
 
 std::string WindowText(HWND window) {
-    // WM_GETTEXTLENGTH counts characters, and a CP932 one may take two bytes;
-    // across processes it can fall short, so the buffer grows until the text
-    // fits with room to spare.
+    // WM_GETTEXTLENGTH counts characters, and across processes it may answer
+    // 0; a rich edit answers a buffer too small for its CP932 text with no
+    // text at all. So the buffer grows until the text fits with room to spare.
     const size_t length = static_cast<size_t>(SendMessageA(window, WM_GETTEXTLENGTH, 0, 0));
-    for (size_t size = std::max<size_t>(1024, length * 2 + 32);; size *= 4) {
+    for (size_t size = std::max<size_t>(4096, length * 2 + 32);; size *= 4) {
         std::string text(size, '\0');
         LRESULT n = SendMessageA(window, WM_GETTEXT, size, reinterpret_cast<LPARAM>(&text[0]));
         text.resize(n > 0 ? static_cast<size_t>(n) : 0);
-        if (text.size() + 16 < size || size >= (1u << 24)) return text;
+        if ((n > 0 && text.size() + 16 < size) || size >= (1u << 20)) return text;
     }
 }
 
@@ -191,37 +191,51 @@ void PumpFor(DWORD ms, const std::function<bool()>& done) {
     } while (GetTickCount() - start < ms);
 }
 
-bool SaveScreen(const std::string& path, int x, int y, int width, int height) {
-    if (width <= 0 || height <= 0) return false;
+std::vector<uint32_t> ScreenPixels(int x, int y, int width, int height) {
+    std::vector<uint32_t> pixels;
+    if (width <= 0 || height <= 0) return pixels;
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
     info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biHeight = -height;  // top row first
     info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biBitCount = 32;
     void* bits = nullptr;
     HBITMAP picture = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    bool ok = picture && bits;
-    if (ok) {
+    if (picture && bits) {
         HGDIOBJ old = SelectObject(memory, picture);
         BitBlt(memory, 0, 0, width, height, screen, x, y, SRCCOPY);
         GdiFlush();
-        const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
-        BITMAPFILEHEADER file = {};
-        file.bfType = 0x4D42;
-        file.bfOffBits = sizeof(file) + sizeof(info.bmiHeader);
-        file.bfSize = file.bfOffBits + stride * static_cast<DWORD>(height);
-        FILE* out = std::fopen(path.c_str(), "wb");
-        ok = out && std::fwrite(&file, sizeof(file), 1, out) == 1 &&
-             std::fwrite(&info.bmiHeader, sizeof(info.bmiHeader), 1, out) == 1 &&
-             std::fwrite(bits, stride * static_cast<DWORD>(height), 1, out) == 1;
-        if (out) std::fclose(out);
+        const uint32_t* p = static_cast<const uint32_t*>(bits);
+        pixels.assign(p, p + static_cast<size_t>(width) * static_cast<size_t>(height));
         SelectObject(memory, old);
-        DeleteObject(picture);
     }
+    if (picture) DeleteObject(picture);
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
+    return pixels;
+}
+
+bool SaveScreen(const std::string& path, int x, int y, int width, int height) {
+    std::vector<uint32_t> pixels = ScreenPixels(x, y, width, height);
+    if (pixels.empty()) return false;
+    for (uint32_t& p : pixels) p |= 0xFF000000u;  // opaque, for viewers that read the fourth byte
+    BITMAPINFOHEADER info = {};
+    info.biSize = sizeof(info);
+    info.biWidth = width;
+    info.biHeight = -height;
+    info.biPlanes = 1;
+    info.biBitCount = 32;
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof(file) + sizeof(info);
+    file.bfSize = static_cast<DWORD>(file.bfOffBits + pixels.size() * 4);
+    FILE* out = std::fopen(path.c_str(), "wb");
+    bool ok = out && std::fwrite(&file, sizeof(file), 1, out) == 1 &&
+              std::fwrite(&info, sizeof(info), 1, out) == 1 &&
+              std::fwrite(pixels.data(), pixels.size() * 4, 1, out) == 1;
+    if (out) std::fclose(out);
     return ok;
 }

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <thread>
@@ -70,5 +71,7 @@ std::string TempPath(const std::string& name);
 void PumpFor(DWORD ms, const std::function<bool()>& done = nullptr);
 inline void Pump() { PumpFor(0); }
 
+// That part of the screen, as this process's GDI sees it: 0x00RRGGBB, row by row.
+std::vector<uint32_t> ScreenPixels(int x, int y, int width, int height);
 // Saves that part of the screen, as this process's GDI sees it, as a BMP.
 bool SaveScreen(const std::string& path, int x, int y, int width, int height);
