@@ -6,6 +6,7 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,7 +14,9 @@
 #include <vector>
 
 #include "engine/size_estimates.h"
+#include "engine/accumulator_memory.h"
 #include "job/factorial_job.h"
+#include "job/job_test_seams.h"
 #include "resources/resource_ids.h"
 #include "tests/ui/ui_driver.h"
 #include "ui/command_bar.h"
@@ -276,6 +279,35 @@ TEST(JobReports, LongJobShowsProgressAndReportsWhereItStopped) {
         << "a stopped job writes no file";
 }
 
+// Runs the Factorial command on this thread; true if it opened the dialog
+// (which the driver then cancels). No timing: the driver looks until the
+// command has returned.
+bool FactorialOpensTheDialog() {
+    std::atomic<bool> returned{false}, opened{false};
+    UiDriver driver;
+    driver.Start([&](UiDriver& d) {
+        while (!returned) {
+            if (HWND dialog = d.WaitForWindow(IsFactorialDialog, 0)) {
+                opened = true;
+                d.Click(GetDlgItem(dialog, IDC_CANCEL_BUTTON));
+                return;
+            }
+            Sleep(10);
+        }
+    });
+    OnFactorialCommand(mainWindowHandle);
+    returned = true;
+    driver.Join();
+    return opened;
+}
+
+// Holds a job before its started report, until the gate opens.
+HANDLE allocationGate;
+int AllocateAtTheGate(uint64_t bytes) {
+    WaitForSingleObject(allocationGate, INFINITE);
+    return AccAllocate(bytes);
+}
+
 TEST(JobCommands, StopWithoutAJobAndFactorialDuringAJobDoNothing) {
     // No job computes: Stop must not ask for a stop.
     jobState.stopFlag = 0;
@@ -284,25 +316,22 @@ TEST(JobCommands, StopWithoutAJobAndFactorialDuringAJobDoNothing) {
     EXPECT_EQ(jobState.stopFlag.load(), 0);
     jobState.stopFlag = 1;
 
-    // While a job is set up the Factorial command must not open the dialog.
+    // From StartJob on, while the memory is still being had and while the
+    // job computes, Factorial must not open the dialog.
+    allocationGate = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    jobTestSeams.allocate = AllocateAtTheGate;
     std::string path = TempPath("qrnl_reports_twice.txt");
     StartLikeTheFactorialCommand(1000000, path);
     ASSERT_TRUE(JobIsSetUp());
-    PumpFor(2000, [] { return jobState.computing.load() != 0; });
-    bool opened = false;
-    UiDriver driver;  // cancels the dialog, should it open
-    driver.Start([&](UiDriver& d) {
-        if (HWND dialog = d.WaitForWindow(IsFactorialDialog, 500)) {
-            opened = true;
-            d.Click(GetDlgItem(dialog, IDC_CANCEL_BUTTON));
-        }
-    });
-    OnFactorialCommand(mainWindowHandle);
-    driver.Join();
-    EXPECT_FALSE(opened) << "the dialog opened while a job was set up";
+    EXPECT_FALSE(FactorialOpensTheDialog()) << "opened before the job computes";
+    SetEvent(allocationGate);
+    PumpFor(30000, [] { return jobState.computing.load() != 0; });
+    EXPECT_FALSE(FactorialOpensTheDialog()) << "opened while the job computes";
     SendMessageA(mainWindowHandle, WM_COMMAND, IDM_STOP, 0);
     PumpUntilJobEnds(30000);
     EXPECT_FALSE(JobIsSetUp());
+    jobTestSeams.allocate = nullptr;
+    CloseHandle(allocationGate);
     DeleteFileA(path.c_str());
 }
 
