@@ -136,6 +136,7 @@ void JobWorker() {
             break;
     }
     ReleaseSemaphore(jobState.semaphore, 1, nullptr);
+    jobState.endReported.store(1);
     SendMessageA(jobState.mainWindow, WM_COMMAND, IDM_JOBEND, 0);
 }
 
@@ -224,6 +225,11 @@ void RequestStop() {
 }
 
 void OnJobEnd(FactorialJob* job) {
+    // Only the job's own end counts. A job that got no worker (StartJob ends
+    // it at once) has nobody to report; with no job set up there is nothing
+    // to end.
+    const bool reported = jobState.endReported.exchange(0) != 0;
+    if (!JobIsSetUp() || (!reported && jobState.workerThread != nullptr)) return;
     if (jobState.timerId != 0) {
         KillTimer(jobState.mainWindow, jobState.timerId);
         jobState.timerId = 0;

@@ -55,6 +55,9 @@ struct JobState {
     // 1 from StartJob to the end of OnJobEnd: the span in which no second job
     // may start and the program may not close.
     std::atomic<int32_t> setUp;
+    // Raised by the worker just before it sends 103, cleared by OnJobEnd: a
+    // 103 that another program posts finds it 0 and ends nothing.
+    std::atomic<int32_t> endReported{0};
 };
 
 extern JobState jobState;
@@ -76,7 +79,8 @@ void RequestStop();
 
 // UI thread, on command 103 from the worker: kills the timer, closes the
 // semaphore and the worker's handle, restores the title, flashes a minimised
-// window, and clears setUp last.
+// window, and clears setUp last. Does nothing unless the worker reported its
+// end (endReported) or the job never got a worker.
 void OnJobEnd(FactorialJob* job);
 
 // Whether a job is set up (between StartJob and the end of its OnJobEnd).

@@ -12,9 +12,10 @@ cmake -S . -B "$build/win" -DCMAKE_BUILD_TYPE=Release \
 cmake --build "$build/win" -j 2 --target qrnl
 
 source tools/wine-env.sh "$build"
+trap 'qrnl_stop_display' EXIT
+trap 'exit 1' INT TERM HUP
 qrnl_start_display
 qrnl_prepare_prefix
-trap 'qrnl_stop_display' EXIT
 if [ -n "${QRNL_XVFB_PID:-}" ]; then
   cat <<MSG
 Quarnel runs on the virtual display $DISPLAY (there was no display here).

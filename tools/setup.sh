@@ -8,7 +8,7 @@ packages=(
   cmake make g++ git
   mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
   wine wine64 xvfb xdotool x11-utils x11-apps imagemagick
-  locales fonts-ipafont-gothic
+  locales fonts-ipafont-gothic fonts-wine
   googletest libgtest-dev libgmp-dev
 )
 

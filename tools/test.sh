@@ -37,6 +37,17 @@ stamp "native tests under ASan/UBSan"
 
 stamp "Windows tests under Wine"
 source tools/wine-env.sh "$build"
+full_disk="$build/full-disk"
+# Set before anything below can fail, so that a failed or interrupted run
+# leaves no Xvfb, wineserver or mount behind. Each step is harmless when its
+# part never started.
+cleanup() {
+  wineserver -k 2>/dev/null || true
+  qrnl_stop_display
+  umount "$full_disk" 2>/dev/null || true
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
 qrnl_start_display
 qrnl_prepare_prefix
 # One persistent server for the whole run: each test process then starts in
@@ -48,13 +59,11 @@ sleep 1  # the persistent server first, or the client would start a passing one
 wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 # A 1 MiB disk as drive Q: for the job's full-disk test, where mounting is
 # permitted (the test skips itself otherwise).
-full_disk="$build/full-disk"
 mkdir -p "$full_disk"
 if mountpoint -q "$full_disk" || mount -t tmpfs -o size=1m qrnl-full-disk "$full_disk" 2>/dev/null; then
   ln -sfn "$full_disk" "$WINEPREFIX/dosdevices/q:"
   export QRNL_FULL_DISK='Q:\'
 fi
-trap 'wineserver -k 2>/dev/null || true; qrnl_stop_display; umount "$full_disk" 2>/dev/null || true' EXIT
 (cd "$build/win" && ctest --output-on-failure --timeout 600) || status=1
 
 stamp "done"

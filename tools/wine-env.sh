@@ -12,12 +12,40 @@ export LC_ALL=ja_JP.UTF-8
 # No Mono or Gecko prompts when the prefix is made.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
+# Bumped whenever the settings below change, so older prefixes get them too.
+qrnl_prefix_stamp=2
+
+# Makes the prefix once and brings its settings up to date. Needs no Wine
+# program of this prefix running (it waits for its server to end). Returns
+# non-zero, saying why, when the prefix could not be made.
 qrnl_prepare_prefix() {
-  if [ ! -f "$WINEPREFIX/.qrnl-ready" ]; then
+  local log="$qrnl_build_dir/wine-prefix.log"
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "wine: preparing the prefix in $WINEPREFIX"
-    wineboot -i >/dev/null 2>&1 || true
+    mkdir -p "$WINEPREFIX"
+    # A server left behind for an earlier folder of the same name (a failed
+    # run, then a fresh clone) would take this prefix's requests: end it.
+    wineserver -k >/dev/null 2>&1 || true
+    wineboot -i >"$log" 2>&1 || true
+    # wineboot returns before the programs it started have ended and the
+    # registry is on disk; the server exits only after both.
     wineserver -w
-    cat >"$WINEPREFIX/qrnl-desktop.reg" <<'REG'
+    local missing=
+    for f in system.reg user.reg drive_c/windows/system32/kernel32.dll; do
+      [ -e "$WINEPREFIX/$f" ] || missing="$missing $f"
+    done
+    if [ -n "$missing" ]; then
+      echo "wine: wineboot did not make the prefix in $WINEPREFIX (missing:$missing)." >&2
+      echo "wine: its output, from $log:" >&2
+      tail -n 20 "$log" >&2
+      return 1
+    fi
+  fi
+
+  if [ "$(cat "$WINEPREFIX/.qrnl-ready" 2>/dev/null)" != "$qrnl_prefix_stamp" ]; then
+    # A virtual desktop, and no crash dialog: a crashing test would otherwise
+    # wait in it until CTest's time-out.
+    cat >"$WINEPREFIX/qrnl-settings.reg" <<'REG'
 REGEDIT4
 
 [HKEY_CURRENT_USER\Software\Wine\Explorer]
@@ -25,23 +53,54 @@ REGEDIT4
 
 [HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]
 "Default"="1024x768"
+
+[HKEY_CURRENT_USER\Software\Wine\WineDbg]
+"ShowCrashDialog"=dword:00000000
 REG
-    wine regedit "$WINEPREFIX/qrnl-desktop.reg" >/dev/null 2>&1
+    wine regedit "$WINEPREFIX/qrnl-settings.reg" >>"$log" 2>&1 || true
     wineserver -w
-    touch "$WINEPREFIX/.qrnl-ready"
+    if ! grep -q '^"ShowCrashDialog"=dword:00000000' "$WINEPREFIX/user.reg" ||
+      ! grep -q '^"Default"="1024x768"' "$WINEPREFIX/user.reg"; then
+      echo "wine: regedit did not store the settings in $WINEPREFIX/user.reg (see $log)" >&2
+      return 1
+    fi
+    echo "$qrnl_prefix_stamp" >"$WINEPREFIX/.qrnl-ready"
+  fi
+
+  # Marlett draws the caption buttons; without it they show as letters.
+  local marlett=/usr/share/wine/fonts/marlett.ttf
+  local fonts="$WINEPREFIX/drive_c/windows/Fonts"
+  if [ ! -f "$marlett" ]; then
+    echo "wine: $marlett is missing (Debian package fonts-wine)" >&2
+    return 1
+  fi
+  if ! cmp -s "$marlett" "$fonts/marlett.ttf"; then
+    mkdir -p "$fonts"
+    cp "$marlett" "$fonts/marlett.ttf"
   fi
 }
 
 # A virtual X display when there is none: QRNL_XVFB_PID is set when we started it.
+# Xvfb picks a free display number itself and writes it once it takes
+# clients, so two runs starting at once never share one.
 qrnl_start_display() {
   QRNL_XVFB_PID=
   if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
-    local n=91
-    while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    local numberFile n=
+    numberFile=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$numberFile" >/dev/null 2>&1 &
     QRNL_XVFB_PID=$!
+    for _ in $(seq 100); do
+      n=$(cat "$numberFile")
+      [ -n "$n" ] && break
+      sleep 0.1
+    done
+    rm -f "$numberFile"
+    if [ -z "$n" ]; then
+      echo "display: Xvfb did not start within 10 s" >&2
+      return 1
+    fi
     export DISPLAY=":$n"
-    for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
   fi
 }
 

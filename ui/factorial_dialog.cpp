@@ -77,6 +77,9 @@ void DrawOntoLabel(HDC labelWindowDC, const RECT& client, const char* text) {
     lstrcpynA(scratch, text, 512);
     RECT box = client;
     DrawTextA(labelDC, scratch, -1, &box, DT_SINGLELINE | DT_PATH_ELLIPSIS | DT_MODIFYSTRING);
+    // The label's text is what it shows, for other programs and screen
+    // readers. Set past the static's own handler, which would paint it.
+    DefWindowProcA(pathLabel, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(scratch));
     BitBlt(labelWindowDC, client.left, client.top, client.right - client.left,
            client.bottom - client.top, labelDC, client.left, client.top, SRCCOPY);
 }

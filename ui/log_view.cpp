@@ -277,8 +277,10 @@ void LogView::AppendLine(const char* text) {
 
     SendMessageA(logWindow, EM_SCROLL, SB_LINEDOWN, 0);
     SendMessageA(logWindow, WM_SETREDRAW, TRUE, 0);
-    InvalidateRect(logWindow, nullptr, TRUE);
-    UpdateWindow(logWindow);
+    // The frame too: the scroll bars live there, and the append may have
+    // shown one or moved its thumb.
+    RedrawWindow(logWindow, nullptr, nullptr,
+                 RDW_FRAME | RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
 }
 
 void LogView::Release() {
@@ -318,6 +320,13 @@ DWORD CALLBACK StreamInFromBuffer(DWORD_PTR cookie, LPBYTE chunk, LONG chunkSize
         return 0;
     }
     int32_t n = std::min<int32_t>(length - pos, chunkSize);
+    // The control converts each chunk on its own: a chunk that ends between
+    // the two bytes of a character would turn it into two broken ones.
+    if (n < length - pos) {
+        const int32_t whole =
+            static_cast<int32_t>(Cp932Fit(view->streamBuffer + pos, static_cast<size_t>(n)));
+        if (whole > 0) n = whole;
+    }
     std::memcpy(chunk, view->streamBuffer + pos, static_cast<size_t>(n));
     *read = n;
     view->streamPos.store(pos + n, std::memory_order_relaxed);

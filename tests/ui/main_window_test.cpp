@@ -1,248 +1,249 @@
-// The main window with the program's own process-wide objects.
-#include <gtest/gtest.h>
+// The main window in this process, with the program's own process-wide
+// objects: what the end-to-end run cannot reach or pin down.
 #include <windows.h>
-
 #include <commctrl.h>
-#include <richedit.h>
+#include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
-#include <string>
+#include <thread>
 
+#include "engine/accumulator_memory.h"
 #include "job/factorial_job.h"
-#include "resources/resource_ids.h"
+#include "job/job_test_seams.h"
 #include "tests/ui/ui_driver.h"
 #include "ui/about_box.h"
 #include "ui/command_bar.h"
 #include "ui/directory_of_path.h"
+#include "ui/job_reports.h"
 #include "ui/log_view.h"
 #include "ui/main_window.h"
 
+extern FactorialJob factorialJob;
+
 namespace {
 
-HINSTANCE Instance() { return GetModuleHandleA(nullptr); }
+using Lines = std::vector<std::string>;
+Lines PaneLines() { return SplitLines(WindowText(logWindow)); }
+void EmptyThePane() {
+    SetWindowTextA(logWindow, "");
+    logView.lineCount = 0;
+    logView.paneBytes = 0;
+}
+// The lines `report` appends, then the status text and whether the menu
+// shows a running job (Factorial greyed, Stop enabled), none, or neither.
+Lines LinesOf(void (*report)()) {
+    EmptyThePane();
+    report();
+    Lines lines = logView.lineCount.load() ? PaneLines() : Lines{};
+    char status[512] = "";
+    SendMessageA(statusBar.window, SB_GETTEXTA, 0, reinterpret_cast<LPARAM>(status));
+    const bool running = GetMenuState(menuBar.menu, IDM_FACTORIAL, MF_BYCOMMAND) & MF_GRAYED,
+               idle = GetMenuState(menuBar.menu, IDM_STOP, MF_BYCOMMAND) & MF_GRAYED;
+    lines.push_back(status + std::string(running == idle ? "|neither"
+                                         : running       ? "|running"
+                                                         : "|idle"));
+    return lines;
+}
 
-class MainWindowTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        if (!mainWindowHandle) {
-            CreateMainWindow(Instance(), SW_SHOWNORMAL);
-            Pump();
-        }
+TEST(LogPane, RollingKeepsDoubleByteCharactersAndLongLinesWhole) {
+    // Lines of five digits and k times 計 repeat every 7 + 2k bytes (CR LF
+    // included): with k = 22 every 4,096-byte chunk of a stream-in would end
+    // on the first byte of a 計. After each roll the pane, and the buffer it
+    // mirrors, hold exactly the last 300 lines appended.
+    EmptyThePane();
+    const size_t k = 22;
+    for (size_t end = 4096, last; end < 300 * (7 + 2 * k); end += 4096) {
+        ASSERT_TRUE((last = (end - 1) % (7 + 2 * k)) % 2 && last >= 5 && last <= 3 + 2 * k);
     }
-    void TearDown() override { jobState.setUp.store(0); }
-};
+    std::string all;  // every line appended, each behind a CR LF
+    for (int i = 1; i <= 340; ++i) {
+        all += "\r\n" + std::to_string(10000 + i);
+        for (size_t j = 0; j < k; ++j) all += "\x8C\x76";
+        logView.AppendLine(all.c_str() + all.size() - (5 + 2 * k));
+        if (i < 300) continue;
+        const std::string last300 = all.substr(all.size() - 300 * (7 + 2 * k) + 2);
+        ASSERT_EQ(WindowText(logWindow), last300) << "after line " << i;
+        ASSERT_EQ(i == 300 ? last300 : logView.streamBuffer, last300) << "after line " << i;
+    }
+    // 40 lines of 5,000 bytes overfill the 128 KB buffer: the pane rolls by
+    // bytes, keeping the newest whole; a line longer than it is cut to fit.
+    const std::string filler(4996, 'z');
+    for (int i = 0; i < 40; ++i) logView.AppendLine((std::to_string(1000 + i) + filler).c_str());
+    const Lines lines = PaneLines();
+    EXPECT_EQ(Lines(lines.end() - 2, lines.end()), (Lines{"1038" + filler, "1039" + filler}));
+    logView.AppendLine(std::string(200000, 'q').c_str());
+    EXPECT_EQ(PaneLines().back(), std::string(131071, 'q'));
+}
 
-// Runs `command` on the UI thread while the driver reads the message box it
-// shows ("caption|text") and presses its OK. The owner is not synced with:
-// its UI thread leaves the modal loop straight into the test.
-std::string BoxShownBy(const std::function<void()>& command) {
-    UiDriver driver;
-    std::string seen = "no box";
-    driver.Start([&](UiDriver& d) {
-        if (HWND box = d.WaitForMessageBox()) {
-            seen = WindowText(box) + "|";
-            seen += d.DismissMessageBox(box, false);
+TEST(LogPane, UserCannotEditOrSelectButScrollsWithBarAndWheel) {
+    EmptyThePane();
+    for (int i = 1; i <= 200; ++i) logView.AppendLine(("row " + std::to_string(i)).c_str());
+    SendMessageA(logWindow, EM_SETSEL, 5, 5);
+    const Lines before = PaneLines();
+    // Presses aimed at the pane, through the queue and its hooks.
+    for (UINT message : {WM_LBUTTONDOWN, WM_LBUTTONDBLCLK, WM_RBUTTONDOWN, WM_MBUTTONDOWN}) {
+        PostMessageA(logWindow, message, MK_LBUTTON, MAKELPARAM(40, 8));
+        PostMessageA(logWindow, message + 1, 0, MAKELPARAM(40, 8));
+    }
+    for (int key : {int{VK_DELETE}, int{'A'}, int{VK_END}})
+        PostMessageA(logWindow, WM_KEYDOWN, key, 1);
+    PostMessageA(logWindow, WM_VSCROLL, SB_TOP, 0);  // the bar's own message passes
+    PumpFor(0);
+    DWORD start = 0, end = 0;
+    SendMessageA(logWindow, EM_GETSEL, (WPARAM)&start, (LPARAM)&end);
+    EXPECT_EQ(start * 1000 + end, 5005u);
+    EXPECT_EQ(PaneLines(), before);
+    // Wheel turns, forwarded by the main window, then the first visible line
+    // in wheel settings; 30 is less than a line.
+    UINT setting = 0;
+    SystemParametersInfoA(SPI_GETWHEELSCROLLLINES, 0, &setting, 0);
+    ASSERT_TRUE(setting > 0 && setting < 50);
+    for (auto turn : {std::make_pair(-120, 1u), {-240, 3u}, {120, 2u}, {30, 2u}}) {
+        SendMessageA(mainWindowHandle, WM_MOUSEWHEEL, MAKEWPARAM(0, turn.first), 0);
+        EXPECT_EQ(SendMessageA(logWindow, EM_GETFIRSTVISIBLELINE, 0, 0),
+                  LRESULT(turn.second * setting))
+            << turn.first;
+    }
+}
+
+TEST(Reports, EachBlockItsLinesStatusAndCommands) {
+    jobState.n = 1000000;
+    factorialJob.estimatedDigits = factorialJob.resultDigits = 5565709;
+    factorialJob.elapsed = {1, 2, 3, 4, 5};
+    jobState.currentMultiplier = 1000001;  // the loop ran to its end: the stop shows N
+    jobState.errorMessageId = IDS_ERR_WRITE;
+    const std::string path = "C:\\" + std::string(508, 'q');  // fills the record: 511 bytes
+    memcpy(factorialJob.destinationPath, path.c_str(), 512);
+    EXPECT_EQ(LinesOf(ReportStarted).back(), "1000000!を計算中... (推定桁数: 5565709)|running");
+    EXPECT_EQ(LinesOf(ReportStopped),
+              (Lines{"1000000!の計算を中止しました。", "  停止位置:     *1000000",
+                     "  計算桁数:     5565709", "  経過時間:     1日 2時間 3分 4秒  5ミリ秒", "",
+                     "|idle"}));
+    ReportStarted();
+    EXPECT_EQ(LinesOf(ReportFinished),
+              (Lines{"1000000!の計算が完了しました。", "  結果の桁数:   5565709",
+                     "  要した時間:   1日 2時間 3分 4秒  5ミリ秒",
+                     "計算結果を以下のファイルへ保存しました。", "  " + path, "", "|idle"}));
+    ReportStarted();
+    EXPECT_EQ(LinesOf(ReportFailed), (Lines{"下記エラーが発生したので、処理を中止しました。",
+                                            "  " + LoadString(IDS_ERR_WRITE), "", "|idle"}));
+}
+// The ticker as the job's timer runs it; what it writes (see LinesOf).
+Lines Tick(uint64_t n, uint64_t multiplier) {
+    jobState.n = n;
+    jobState.currentMultiplier = multiplier;
+    Lines lines = LinesOf([] { ProgressTicker(mainWindowHandle, WM_TIMER, 77, 0); });
+    return Lines(lines.begin(), lines.end() - 1);
+}
+
+TEST(Reports, TickerTruncatesAndWritesOnlyInsideTheLoopWithTheSemaphore) {
+    jobState.semaphore = CreateSemaphoreA(nullptr, 1, 1, nullptr);
+    jobState.timerId = 77;
+    jobState.computing = 1;
+    const std::string title = LoadString(IDS_TITLE);
+    const std::string line = Tick(1000000, 999999).at(0);
+    EXPECT_EQ(line.substr(0, 10) + line.substr(line.size() - 11), "   99%完了 *999999...");
+    ShowWindow(mainWindowHandle, SW_MINIMIZE);
+    for (auto tick : {std::make_pair(1000000, "100%"), {3, "33%"}}) {
+        EXPECT_EQ(Tick(tick.first, tick.first == 3 ? 1 : tick.first).size(), 1u);
+        EXPECT_EQ(WindowText(mainWindowHandle), tick.second + (" - " + title));
+    }
+    for (int show : {SW_RESTORE, SW_MAXIMIZE, SW_RESTORE}) {  // the window's own title again
+        SetWindowTextA(mainWindowHandle, "42% - x");
+        ShowWindow(mainWindowHandle, show);
+        EXPECT_EQ(WindowText(mainWindowHandle), title) << show;
+    }
+    // Nothing for N = 0 (no division by 0), past the loop, not computing, the
+    // worker holding the semaphore (and then nothing released), no timer.
+    EXPECT_EQ(Tick(0, 1), Lines{});
+    EXPECT_EQ(Tick(1000, 1001), Lines{});
+    jobState.computing = 0;
+    EXPECT_EQ(Tick(1000, 10), Lines{});
+    jobState.computing = 1;
+    ASSERT_EQ(WaitForSingleObject(jobState.semaphore, 0), DWORD{WAIT_OBJECT_0});
+    EXPECT_EQ(Tick(1000, 10), Lines{});
+    EXPECT_EQ(WaitForSingleObject(jobState.semaphore, 0), DWORD{WAIT_TIMEOUT});
+    ReleaseSemaphore(jobState.semaphore, 1, nullptr);
+    jobState.timerId = 0;
+    EXPECT_EQ(Tick(1000, 10), Lines{});
+    jobState.computing = 0;
+    CloseHandle(jobState.semaphore);
+}
+// Sends the main window a message; returns "caption|text" of a window of
+// this process that `match` finds meanwhile (then closed), or "". It is
+// looked for until the message has been handled, not for a fixed time.
+std::string ShownBy(UINT message, WPARAM wParam, bool (*match)(HWND)) {
+    std::atomic<bool> returned{false};
+    std::string seen;
+    std::thread looker([&] {
+        for (HWND w = nullptr; !returned && !w; Sleep(10)) {
+            if ((w = WaitForTopWindow(GetCurrentProcessId(), match, 0))) {
+                seen = WindowText(w) + "|" + ControlText(w, 0xFFFF);
+                PostMessageA(w, WM_COMMAND, IsMessageBox(w) ? IDOK : IDC_CANCEL_BUTTON, 0);
+            }
         }
     });
-    command();
-    driver.Join();
+    SendMessageA(mainWindowHandle, message, wParam, 0);
+    returned = true;
+    looker.join();
     return seen;
 }
 
-TEST_F(MainWindowTest, PanesExistWithTheirIds) {
-    EXPECT_EQ(WindowText(mainWindowHandle), "Quarnel for Win64");
-    EXPECT_EQ(ClassOf(GetDlgItem(mainWindowHandle, IDC_TOOLBAR)), "ToolbarWindow32");
-    EXPECT_EQ(ClassOf(GetDlgItem(mainWindowHandle, IDC_LOGVIEW)), "RichEdit20A");
-    EXPECT_EQ(ClassOf(GetDlgItem(mainWindowHandle, IDC_STATUSBAR)), "msctls_statusbar32");
-    EXPECT_EQ(SendMessageA(toolBar.window, TB_BUTTONCOUNT, 0, 0), 4);
-    EXPECT_TRUE(GetWindowLongA(toolBar.window, GWL_STYLE) & TBSTYLE_FLAT);
-    EXPECT_EQ(GetMenuItemCount(GetMenu(mainWindowHandle)), 2);
-}
+HANDLE allocationGate;  // holds a job before its started report until it opens
 
-// The switching itself is the job reports' (tested with them).
-TEST_F(MainWindowTest, CommandsStartIdleAndPowerStaysGreyed) {
-    const HMENU menu = GetMenu(mainWindowHandle);
-    EXPECT_FALSE(GetMenuState(menu, IDM_FACTORIAL, MF_BYCOMMAND) & MF_GRAYED);
-    EXPECT_TRUE(GetMenuState(menu, IDM_POWER, MF_BYCOMMAND) & MF_GRAYED);
-    EXPECT_TRUE(GetMenuState(menu, IDM_STOP, MF_BYCOMMAND) & MF_GRAYED);
-    EXPECT_EQ(SendMessageA(toolBar.window, TB_GETSTATE, IDM_FACTORIAL, 0), TBSTATE_ENABLED);
-    EXPECT_EQ(SendMessageA(toolBar.window, TB_GETSTATE, IDM_POWER, 0), TBSTATE_INDETERMINATE);
-    EXPECT_EQ(SendMessageA(toolBar.window, TB_GETSTATE, IDM_STOP, 0), TBSTATE_INDETERMINATE);
-}
-
-NMTTDISPINFOA TipRequest(UINT code, UINT_PTR id) {
-    NMTTDISPINFOA info = {};
-    info.hdr.hwndFrom = toolBar.window;
-    info.hdr.idFrom = id;
-    info.hdr.code = code;
-    info.lpszText = const_cast<char*>("untouched");
-    SendMessageA(mainWindowHandle, WM_NOTIFY, id, reinterpret_cast<LPARAM>(&info));
-    return info;
-}
-
-TEST_F(MainWindowTest, TooltipsAnswerTheThreeButtonsOnly) {
-    for (UINT_PTR id = IDM_FACTORIAL; id <= IDM_STOP; ++id) {
-        NMTTDISPINFOA info = TipRequest(TTN_NEEDTEXTA, id);
-        EXPECT_EQ(info.lpszText, MAKEINTRESOURCEA(IDS_TIP_FACTORIAL + (id - IDM_FACTORIAL)));
-        EXPECT_EQ(info.hinst, Instance());
+// From StartJob on, getting its memory and computing: Factorial opens
+// nothing, Exit and closing are refused.
+TEST(JobCommands, WhileAJobIsSetUpNothingElseStartsAndNothingCloses) {
+    const std::string refused = "Quarnel|" + LoadString(IDS_CLOSE_REFUSED);
+    allocationGate = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    jobTestSeams.allocate = [](uint64_t bytes) {
+        WaitForSingleObject(allocationGate, INFINITE);
+        return AccAllocate(bytes);
+    };
+    jobState.mainWindow = mainWindowHandle;
+    jobState.n = 1000000;
+    jobState.notifications = {ReportStarted, ReportFinished, ReportStopped, ReportFailed};
+    factorialJob.instance = mainInstance;
+    StartJob(&factorialJob);
+    for (const char* phase : {"allocating", "computing"}) {
+        EXPECT_EQ(ShownBy(WM_COMMAND, IDM_FACTORIAL, IsFactorialDialog), "") << phase;
+        EXPECT_EQ(ShownBy(WM_COMMAND, IDM_EXIT, IsMessageBox), refused) << phase;
+        EXPECT_EQ(ShownBy(WM_CLOSE, 0, IsMessageBox), refused) << phase;
+        SetEvent(allocationGate);
+        PumpFor(30000, [] { return jobState.computing.load() != 0; });
     }
-    for (UINT_PTR id : {UINT_PTR{99}, UINT_PTR{IDM_JOBEND}, UINT_PTR{IDM_ABOUT}}) {
-        NMTTDISPINFOA info = TipRequest(TTN_NEEDTEXTA, id);
-        EXPECT_STREQ(info.lpszText, "untouched") << id;
-        EXPECT_EQ(info.hinst, nullptr);
+    SendMessageA(mainWindowHandle, WM_COMMAND, IDM_STOP, 0);
+    PumpFor(30000, [] { return !JobIsSetUp(); });
+    EXPECT_FALSE(JobIsSetUp());
+    jobTestSeams.allocate = nullptr;
+}
+
+TEST(MainWindow, TooltipsAboutTextAndFoldersOfCp932Paths) {
+    for (UINT_PTR id = 99; id <= 103; ++id) {
+        NMTTDISPINFOA info = {};
+        info.hdr = {toolBar.window, id, TTN_NEEDTEXTA};
+        SendMessageA(mainWindowHandle, WM_NOTIFY, id, reinterpret_cast<LPARAM>(&info));
+        const bool ours = id >= IDM_FACTORIAL && id <= IDM_STOP;
+        EXPECT_EQ(info.lpszText, ours ? MAKEINTRESOURCEA(IDS_TIP_FACTORIAL + id - 100) : nullptr);
+        EXPECT_EQ(info.hinst, ours ? mainInstance : nullptr) << id;
     }
-    NMTTDISPINFOA wide = TipRequest(TTN_NEEDTEXTW, IDM_FACTORIAL);
-    EXPECT_STREQ(wide.lpszText, "untouched");
-}
-
-// Minimised: the height goes negative and is passed on as it is (the
-// ordinary case is checked on the live window below).
-TEST(LayoutTest, MinimisedHeightIsPassedOnAsItIs) {
-    RECT none = {0, 0, 0, 0}, tools = {0, 0, 600, 28}, status = {0, 0, 600, 20};
-    EXPECT_EQ(PlaceLog(none, tools, status).height, -50);
-}
-
-TEST_F(MainWindowTest, SizingPlacesTheLogBetweenTheBars) {
-    MoveWindow(mainWindowHandle, 10, 10, 700, 500, TRUE);
-    Pump();
-    RECT main, tools, status, log;
-    GetClientRect(mainWindowHandle, &main);
-    GetClientRect(toolBar.window, &tools);
-    GetClientRect(statusBar.window, &status);
-    GetWindowRect(logWindow, &log);
-    MapWindowPoints(nullptr, mainWindowHandle, reinterpret_cast<POINT*>(&log), 2);
-    EXPECT_EQ(log.left, tools.left);
-    EXPECT_EQ(log.top, tools.bottom + 2);
-    EXPECT_EQ(log.right - log.left, main.right);
-    EXPECT_EQ(log.bottom - log.top, main.bottom - tools.bottom - status.bottom - 2);
-    EXPECT_GT(tools.bottom, 0);
-    EXPECT_GT(status.bottom, 0);
-}
-
-TEST_F(MainWindowTest, RestoringPutsTheTitleBack) {
-    SetWindowTextA(mainWindowHandle, "42%");
-    RECT client;
-    GetClientRect(mainWindowHandle, &client);
-    SendMessageA(mainWindowHandle, WM_SIZE, SIZE_MINIMIZED, 0);
-    EXPECT_EQ(WindowText(mainWindowHandle), "42%");
-    SendMessageA(mainWindowHandle, WM_SIZE, SIZE_RESTORED, MAKELPARAM(client.right, client.bottom));
-    EXPECT_EQ(WindowText(mainWindowHandle), "Quarnel for Win64");
-    SetWindowTextA(mainWindowHandle, "43%");
-    SendMessageA(mainWindowHandle, WM_SIZE, SIZE_MAXIMIZED,
-                 MAKELPARAM(client.right, client.bottom));
-    EXPECT_EQ(WindowText(mainWindowHandle), "Quarnel for Win64");
-}
-
-TEST(WheelTest, StepsFromDeltaAndSetting) {
-    bool pages = true;
-    EXPECT_EQ(WheelScrollSteps(120, 3, &pages), 3);
-    EXPECT_FALSE(pages);
-    EXPECT_EQ(WheelScrollSteps(-120, 3, &pages), -3);
-    EXPECT_EQ(WheelScrollSteps(30, 3, &pages), 0);
-    EXPECT_EQ(WheelScrollSteps(40, 3, &pages), 1);
-    EXPECT_EQ(WheelScrollSteps(-40, 3, &pages), -1);
-    EXPECT_EQ(WheelScrollSteps(240, 0, &pages), 0);
-    // Page-wise: one page per notch, never a runaway count.
-    EXPECT_EQ(WheelScrollSteps(120, WHEEL_PAGESCROLL, &pages), 1);
-    EXPECT_TRUE(pages);
-    EXPECT_EQ(WheelScrollSteps(-360, WHEEL_PAGESCROLL, &pages), -3);
-    EXPECT_EQ(WheelScrollSteps(60, WHEEL_PAGESCROLL, &pages), 0);
-    EXPECT_EQ(WheelScrollSteps(32767, WHEEL_PAGESCROLL, &pages), 273);
-    // Absurd settings stay bounded.
-    EXPECT_EQ(WheelScrollSteps(32767, 0xFFFFFFFEu, &pages), 1000);
-    EXPECT_EQ(WheelScrollSteps(-32768, 0xFFFFFFFEu, &pages), -1000);
-}
-
-TEST_F(MainWindowTest, WheelScrollsTheLog) {
-    for (int i = 1; i <= 200; ++i) logView.AppendLine(("wheel " + std::to_string(i)).c_str());
-    UINT setting = 0;
-    ASSERT_TRUE(SystemParametersInfoA(SPI_GETWHEELSCROLLLINES, 0, &setting, 0));
-    ASSERT_GT(setting, 0u);
-    ASSERT_LT(setting, 50u);
-    SendMessageA(logWindow, WM_VSCROLL, SB_TOP, 0);
-    ASSERT_EQ(SendMessageA(logWindow, EM_GETFIRSTVISIBLELINE, 0, 0), 0);
-    // Each turn, then the first visible line in wheel settings; 30 is less than a line.
-    const struct {
-        short delta;
-        UINT settings;
-    } turns[] = {{-120, 1}, {-240, 3}, {120, 2}, {30, 2}};
-    for (const auto& turn : turns) {
-        SendMessageA(mainWindowHandle, WM_MOUSEWHEEL, MAKEWPARAM(0, turn.delta), 0);
-        EXPECT_EQ(SendMessageA(logWindow, EM_GETFIRSTVISIBLELINE, 0, 0),
-                  static_cast<LRESULT>(turn.settings * setting))
-            << turn.delta;
-    }
-}
-
-TEST_F(MainWindowTest, CursorOverTheLogIsTheArrow) {
-    EXPECT_EQ(SendMessageA(mainWindowHandle, WM_SETCURSOR, reinterpret_cast<WPARAM>(logWindow),
-                           MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)),
-              1);
-    EXPECT_EQ(GetCursor(), LoadCursorA(nullptr, IDC_ARROW));
-}
-
-TEST_F(MainWindowTest, ClosingAndExitRefusedWhileAJobIsSetUp) {
-    jobState.setUp.store(1);
-    for (UINT message : {UINT{WM_CLOSE}, UINT{WM_COMMAND}}) {
-        const WPARAM how = message == WM_COMMAND ? IDM_EXIT : 0;
-        EXPECT_EQ(BoxShownBy([&] { SendMessageA(mainWindowHandle, message, how, 0); }),
-                  "Quarnel|" + LoadString(IDS_CLOSE_REFUSED));
-        EXPECT_TRUE(IsWindow(mainWindowHandle));
-        EXPECT_TRUE(IsWindow(logWindow));
-        EXPECT_EQ(jobState.setUp.load(), 1);
-    }
-    MSG quit;
-    EXPECT_FALSE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
-}
-
-TEST(AboutBoxTest, UnknownHostAndSmallBuffers) {
-    char text[512];
-    FormatAboutText(Instance(), 77, text, sizeof(text));
-    EXPECT_NE(std::string(text).find("\r\n\r\nHost: Unknown"), std::string::npos);
-    std::memset(text, '#', sizeof(text));
-    FormatAboutText(Instance(), 5, text, 30);
-    EXPECT_EQ(std::strlen(text), 29u);
-    EXPECT_EQ(text[30], '#');
-    char tiny[4] = "abc";
-    AppendBounded(tiny, sizeof(tiny), "\x95\x5C");  // no room: nothing, and no half character
-    EXPECT_STREQ(tiny, "abc");
-    char two[4] = "a";
-    AppendBounded(two, sizeof(two), "\x95\x5C\x95\x5C");
-    EXPECT_STREQ(two, "a\x95\x5C");
-}
-
-TEST_F(MainWindowTest, AboutBoxShowsTheHostLineOfThisMachine) {
-    EXPECT_EQ(BoxShownBy([] { SendMessageA(mainWindowHandle, WM_COMMAND, IDM_ABOUT, 0); }),
-              LoadString(IDS_ABOUT_CAPTION) + "|Quarnel Version 2.00\r\n\r\n" +
-                  LoadString(IDS_AUTHOR_LINE) + "\r\n\r\nHost: Win64 (x64 native)");
-}
-
-TEST(HelpTest, HelpFileBesideTheProgramWhateverTheCurrentFolder) {
-    char module[512];
-    GetModuleFileNameA(nullptr, module, sizeof(module));
-    char folder[512];
-    DirectoryOfPath(folder, module);
-    char previous[512];
-    GetCurrentDirectoryA(sizeof(previous), previous);
-    SetCurrentDirectoryA("C:\\");
-    char path[512];
-    ASSERT_TRUE(HelpFilePath(path, sizeof(path)));
-    SetCurrentDirectoryA(previous);
-    EXPECT_EQ(std::string(path), std::string(folder) + "qrnl.hlp");
-    EXPECT_FALSE(HelpFilePath(path, std::strlen(folder) + 8));  // one byte short
-    EXPECT_TRUE(HelpFilePath(path, std::strlen(folder) + 9));
-}
-
-// Last: without a job the window closes and the loop is told to end.
-TEST_F(MainWindowTest, ZClosesWithoutAJob) {
-    SendMessageA(mainWindowHandle, WM_COMMAND, IDM_POWER, 0);  // no handler: nothing happens
-    EXPECT_TRUE(IsWindow(mainWindowHandle));
-    SendMessageA(mainWindowHandle, WM_COMMAND, IDM_EXIT, 0);
-    EXPECT_FALSE(IsWindow(mainWindowHandle));
-    MSG quit;
-    ASSERT_TRUE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
-    EXPECT_EQ(quit.wParam, 0u);
-    ShutdownMainWindow();
+    char text[64];
+    std::memset(text, '#', sizeof text);
+    FormatAboutText(mainInstance, 77, text, 30);
+    char folder[32];
+    DirectoryOfPath(folder, "C:\\\x83\x5C\\\x95\x5C.txt");  // ソ and 表 end in the byte of '\'
+    EXPECT_STREQ(folder, "C:\\\x83\x5C\\");
+    EXPECT_EQ(std::string(text, 31), std::string(text, 29) + '\0' + '#');
 }
 
 }  // namespace
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    CreateMainWindow(GetModuleHandleA(nullptr), SW_SHOWNORMAL);
+    PumpFor(200);
+    const int status = RUN_ALL_TESTS();
+    ShutdownMainWindow();
+    return status;
+}

@@ -1,74 +1,91 @@
-// Driving this process's own windows from a second thread, as a user would:
-// posted keys and clicks go through the UI thread's queue (and so through
-// its hooks); Sync() waits until the UI thread has retrieved everything
-// posted before it. Below it, helpers shared by the window tests.
+// Helpers shared by the window tests: waiting, finding windows and reading
+// their texts (also across processes), running this thread's messages.
 #pragma once
 
 #include <windows.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
-class UiDriver {
-public:
-    // Call on the UI thread before it enters the modal loop to be driven.
-    UiDriver();
-    ~UiDriver();
+#include "resources/resource_ids.h"
 
-    // Runs `script` on a driver thread; returns at once. Join() waits for it.
-    void Start(std::function<void(UiDriver&)> script);
-    void Join();
-
-    // Waits until the UI thread has taken every message posted to `target`
-    // before this call, and the messages that produced (WM_CHAR), out of its
-    // queue. False if it did not within 10 s.
-    bool Sync(HWND target);
-
-    // A key typed into `window`: WM_KEYDOWN and WM_KEYUP, then Sync.
-    void Key(HWND window, WPARAM virtualKey);
-    void Type(HWND window, const char* digits);
-    void Click(HWND button);
-
-    // The first visible top-level window of the UI thread for which `match`
-    // holds, waiting up to `timeoutMs`; null if none.
-    HWND WaitForWindow(const std::function<bool(HWND)>& match, DWORD timeoutMs = 5000);
-    HWND WaitForMessageBox(DWORD timeoutMs = 5000);
-    // Reads a message box's text, presses its OK and, if asked, syncs with
-    // its owner (which must then be pumping).
-    std::string DismissMessageBox(HWND box, bool syncOwner = true);
-
-    DWORD uiThread() const { return uiThread_; }
-
-private:
-    static LRESULT CALLBACK SyncHook(int code, WPARAM wParam, LPARAM lParam);
-
-    DWORD uiThread_;
-    std::thread thread_;
-};
-
-// The first visible top-level window of any process for which `match`
+// Polls `done` every 20 ms; false if it did not hold within `timeoutMs`.
+inline bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs = 30000) {
+    for (const DWORD start = GetTickCount(); !done(); Sleep(20)) {
+        if (GetTickCount() - start >= timeoutMs) return false;
+    }
+    return true;
+}
+// The first visible top-level window of process `process` for which `match`
 // holds, waiting up to `timeoutMs`; null if none.
-HWND WaitForTopWindow(const std::function<bool(HWND)>& match, DWORD timeoutMs);
-bool IsMessageBox(HWND window);
-bool IsFactorialDialog(HWND window);
-bool IsSaveDialog(HWND window);
+inline HWND WaitForTopWindow(DWORD process, const std::function<bool(HWND)>& match,
+                             DWORD timeoutMs) {
+    HWND found = nullptr;
+    WaitUntil(
+        [&] {
+            for (HWND w = GetTopWindow(nullptr); w && !found; w = GetWindow(w, GW_HWNDNEXT)) {
+                DWORD owner = 0;
+                GetWindowThreadProcessId(w, &owner);
+                if (owner == process && IsWindowVisible(w) && match(w)) found = w;
+            }
+            return found != nullptr;
+        },
+        timeoutMs);
+    return found;
+}
+// Text of a window or control, read with WM_GETTEXT (also across processes),
+// in a buffer that grows until the text fits: WM_GETTEXTLENGTH may answer 0,
+// and a rich edit answers a buffer too small for its CP932 text with nothing.
+inline std::string WindowText(HWND window) {
+    const size_t length = static_cast<size_t>(SendMessageA(window, WM_GETTEXTLENGTH, 0, 0));
+    for (size_t size = std::max<size_t>(4096, length * 2 + 32);; size *= 4) {
+        std::string text(size, '\0');
+        LRESULT n = SendMessageA(window, WM_GETTEXT, size, reinterpret_cast<LPARAM>(&text[0]));
+        text.resize(n > 0 ? static_cast<size_t>(n) : 0);
+        if ((n > 0 && text.size() + 16 < size) || size >= (1u << 20)) return text;
+    }
+}
+inline std::string ControlText(HWND dialog, int id) { return WindowText(GetDlgItem(dialog, id)); }
 
-// Text of a window or control, read with WM_GETTEXT (also across processes).
-std::string WindowText(HWND window);
-std::string ControlText(HWND dialog, int id);
-std::string ClassOf(HWND window);
+inline std::string ClassOf(HWND window) {
+    char name[256] = "";
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+inline bool IsMessageBox(HWND w) {
+    return ClassOf(w) == "#32770" && GetDlgItem(w, 0xFFFF) && GetDlgItem(w, IDOK);
+}
+inline bool IsFactorialDialog(HWND w) {
+    return ClassOf(w) == "#32770" && GetDlgItem(w, IDC_NUMBER) && GetDlgItem(w, IDC_DEST_PATH);
+}
 // A string of the test program's string table.
-std::string LoadString(UINT id);
+inline std::string LoadString(UINT id) {
+    char text[1024] = "";
+    LoadStringA(GetModuleHandleA(nullptr), id, text, sizeof text);
+    return text;
+}
 // Lines of a text; CR LF, CR or LF each end one.
-std::vector<std::string> SplitLines(const std::string& text);
-// A file name in the temporary folder.
-std::string TempPath(const std::string& name);
-
+inline std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines(1);
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r' && text[i] != '\n') lines.back() += text[i];
+        if (text[i] == '\n' || (text[i] == '\r' && text.compare(i, 2, "\r\n") != 0))
+            lines.emplace_back();
+    }
+    return lines;
+}
 // Runs this thread's messages for `ms`, or until `done` holds.
-void PumpFor(DWORD ms, const std::function<bool()>& done = nullptr);
-inline void Pump() { PumpFor(0); }
-
-// Saves that part of the screen, as this process's GDI sees it, as a BMP.
-bool SaveScreen(const std::string& path, int x, int y, int width, int height);
+inline void PumpFor(DWORD ms, const std::function<bool()>& done = nullptr) {
+    MSG message;
+    WaitUntil(
+        [&] {
+            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&message);
+                DispatchMessageA(&message);
+            }
+            return done && done();
+        },
+        ms);
+}
