@@ -1,8 +1,7 @@
 // N! from the accumulator against GMP's exact value, limb by limb: the
-// per-multiplier loop with each kernel up to 3,000, and the job's loop of
-// blocks of groups, on one thread and across helpers that start late, at
-// every block's end up to 3,000, for blocks ending exactly at N, and at
-// checkpoints up to 1,000,000.
+// job's loop of blocks of groups with each kernel, on one thread and across helpers that start
+// late, at every block's end up to 3,000, for blocks ending exactly at N, and at checkpoints up to
+// 1,000,000.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -80,22 +79,6 @@ unsigned BlocksUpTo(unsigned first, unsigned n, bool checkEveryBlock) {
         first = last + 1;
     }
     return first;
-}
-
-TEST(Factorials, PerMultiplierWithEachKernelUpTo3000) {
-    ASSERT_TRUE(ReferenceAvailable()) << "reference data missing (run with --oracle=DIR)";
-    for (int variant = 0; variant < kMultiplyVariantCount; ++variant) {
-        if (!ForceMultiplyVariant(variant)) continue;
-        SCOPED_TRACE(MultiplyVariantName(variant));
-        Allocate(kDenseFactorialLimit);
-        for (unsigned n = 1; n <= kDenseFactorialLimit && !HasFailure(); ++n) {
-            ASSERT_EQ(AccMultiply(n), kAccOk);
-            Check(n);
-            ASSERT_EQ(CountResultDigits(), static_cast<uint64_t>(EstimateDigits(n)));
-        }
-        EXPECT_EQ(AccRelease(), 0);
-    }
-    ForceMultiplyVariant(BestMultiplyVariant());
 }
 
 std::atomic<int> helpersMayStart{0};

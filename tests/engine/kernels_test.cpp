@@ -162,31 +162,6 @@ TEST(RowKernels, MatchThePlainFormAtTheEdgesUnderEveryRounding) {
     }
 }
 
-// A carry that ripples through many lanes: with d dividing 10^18 - 1, the limb
-// (10^18 - 1) / d times d is exactly 10^18 - 1, and a starter limb below it
-// leaves a quotient of 2 that pushes its neighbour to 10^18 + 1; every limb
-// above then sums to 10^18 - 1 plus the incoming carry.
-TEST(RowKernels, CarryRipplesThroughLongRunsAcrossVectorBoundaries) {
-    const uint64_t divisors[] = {3, 9, 333667, 999999999, 3 * 999999999ULL};
-    std::mt19937_64 rng(11);
-    for (const Kernel& k : KernelsToTest()) {
-        for (const uint64_t d : divisors) {
-            const uint64_t chain = (kB - 1) / d;
-            for (size_t prefix = 0; prefix < 17; ++prefix) {
-                for (size_t run = 1; run <= 40; run += (run < 18 ? 1 : 7)) {
-                    std::vector<uint64_t> limbs;
-                    for (size_t i = 0; i < prefix; ++i) limbs.push_back(rng() % kB);
-                    limbs.push_back(2 * chain + 1);
-                    limbs.insert(limbs.end(), run + 1, chain);
-                    for (size_t offset = 0; offset < 8; offset += 3)
-                        ExpectRow(k, limbs, offset, d, _MM_ROUND_NEAREST);
-                    if (HasFatalFailure()) return;
-                }
-            }
-        }
-    }
-}
-
 TEST(MultiplyDispatch, ChoosesWhatTheProcessorRuns) {
     __builtin_cpu_init();  // an independent witness of what the processor allows
     const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");

@@ -1,15 +1,10 @@
-// The result file's bytes, around lines, limbs and the writer's buffer, and
-// the ways writing it can fail.
+// The result file's bytes, around lines, limbs and the writer's buffer. (The
+// job's tests meet the ways writing it fails, on Windows.)
 #include "job/result_file.h"
 
 #include <gtest/gtest.h>
 
 #include "tests/job/job_test_support.h"
-
-#if !defined(_WIN32)
-#include <signal.h>
-#include <sys/resource.h>
-#endif
 
 namespace {
 
@@ -54,45 +49,5 @@ TEST_F(ResultFileTest, BytesAroundLinesLimbsAndTheBuffer) {
         EXPECT_EQ(WriteAndRead(3000, size), whole) << "buffer of " << size;
     }
 }
-
-TEST_F(ResultFileTest, ReplacesALongerFileAndNeedsItsFolder) {
-    const std::string path = *folder + "f10.txt";
-    WriteWholeFile(path, std::string(100000, 'x'));
-    EXPECT_EQ(WriteAndRead(10), "10!= \r\n  3628800\r\n");
-
-    const std::string missing = *folder + "no-such-folder/f.txt";
-    ASSERT_TRUE(ComputeFactorial(10));
-    EXPECT_EQ(WriteResultFile(missing.c_str(), 10), 1);
-    EXPECT_EQ(AccRelease(), 0);
-    EXPECT_FALSE(FileExists(missing));
-}
-
-#if !defined(_WIN32)
-// A device that takes no bytes, and a write that succeeds but stores only
-// part of its piece: with a file size limit one byte short, only the final
-// line break is cut. (The Windows build meets both on a full disk in the
-// job tests.)
-TEST_F(ResultFileTest, FullDeviceAndShortLastWriteFail) {
-    ASSERT_TRUE(ComputeFactorial(50));
-    EXPECT_EQ(WriteResultFile("/dev/full", 50), 1);
-
-    const std::string path = *folder + "short.txt";
-    const std::string whole = ExpectedResultFile(50, ExpectedDigits(50));
-    struct sigaction ignore = {}, previous = {};
-    ignore.sa_handler = SIG_IGN;
-    sigaction(SIGXFSZ, &ignore, &previous);
-    rlimit saved;
-    getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit limited = saved;
-    limited.rlim_cur = whole.size() - 1;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-    const int result = WriteResultFile(path.c_str(), 50);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    sigaction(SIGXFSZ, &previous, nullptr);
-    EXPECT_EQ(AccRelease(), 0);
-    EXPECT_EQ(result, 1);
-    EXPECT_EQ(ReadWholeFile(path), whole.substr(0, whole.size() - 1));
-}
-#endif
 
 }  // namespace

@@ -76,16 +76,16 @@ inline std::vector<std::string> SplitLines(const std::string& text) {
     }
     return lines;
 }
-// Runs this thread's messages for `ms`, or until `done` holds.
+// Runs this thread's messages for `ms`, or until `done` holds. Woken by any
+// message, so a message another thread sends waits no longer than its handling.
 inline void PumpFor(DWORD ms, const std::function<bool()>& done = nullptr) {
-    MSG message;
-    WaitUntil(
-        [&] {
-            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-                TranslateMessage(&message);
-                DispatchMessageA(&message);
-            }
-            return done && done();
-        },
-        ms);
+    for (const DWORD start = GetTickCount();;) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        if ((done && done()) || GetTickCount() - start >= ms) return;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
 }
