@@ -1,7 +1,6 @@
-// Linked into every Windows test program: a test program that crashes must
-// fail. Under Wine a process that dies of an unhandled exception once it has
-// had a second thread leaves the Unix exit status 0, which CTest takes for a
-// pass; so the program ends itself, with a status of its own.
+// Linked into every Windows test program: one that crashes must fail. Under Wine a process that
+// dies of an unhandled exception after it had a second thread leaves the Unix exit status 0,
+// which CTest takes for a pass; so the program ends itself, with a status of its own.
 #include <windows.h>
 
 #include <cstdio>

@@ -10,6 +10,7 @@
 
 #include "engine/decimal_accumulator.h"
 #include "engine/multiply_dispatch.h"
+#include "tests/support/oracle_data.h"
 
 namespace {
 
@@ -36,44 +37,12 @@ std::vector<Kernel> KernelsToTest() {
     return kernels;
 }
 
-// A row of `count` limbs starting at any position relative to a 64-byte line.
-struct Row {
-    Row(const std::vector<uint64_t>& limbs, size_t offset) : storage(limbs.size() + 16) {
-        const size_t align = (8 - reinterpret_cast<uintptr_t>(storage.data()) / 8 % 8) % 8;
-        at = storage.data() + align + offset;
-        std::copy(limbs.begin(), limbs.end(), at);
-    }
-    std::vector<uint64_t> storage;
-    uint64_t* at;
-};
-
-// The value a * limbs (limbs may be lazy) in normalized limbs: the input is
-// normalized first, then multiplied by the plain form.
+// The value a * limbs (limbs may be lazy), by the plain form.
 std::vector<uint64_t> Reference(const std::vector<uint64_t>& limbs, uint64_t a) {
-    std::vector<uint64_t> value;
-    unsigned __int128 c = 0;
-    for (uint64_t x : limbs) {
-        c += x;
-        value.push_back(static_cast<uint64_t>(c % kB));
-        c /= kB;
-    }
-    value.push_back(static_cast<uint64_t>(c));
-    uint64_t carry = 0;
-    EXPECT_EQ(MultiplyRowPlain(value.data(), value.size(), a, &carry), 0);
-    value.push_back(carry);
-    return value;
-}
-
-std::vector<uint64_t> NormalizedValue(const uint64_t* limbs, size_t count, uint64_t carry) {
-    std::vector<uint64_t> value;
-    unsigned __int128 c = 0;
-    for (size_t i = 0; i <= count; ++i) {
-        c += i < count ? limbs[i] : carry;
-        value.push_back(static_cast<uint64_t>(c % kB));
-        c /= kB;
-    }
-    value.push_back(static_cast<uint64_t>(c));
-    return value;
+    std::vector<uint64_t> value = Normalized(limbs);
+    value.push_back(0);
+    EXPECT_EQ(MultiplyRowPlain(value.data(), value.size() - 1, a, &value.back()), 0);
+    return Normalized(value);
 }
 
 // A limb x with x * a one below a multiple of 10^18 (0 when a shares a
@@ -96,11 +65,15 @@ const unsigned kRoundingModes[] = {_MM_ROUND_NEAREST, _MM_ROUND_DOWN, _MM_ROUND_
 // limbs' bounds and its value.
 void ExpectRow(const Kernel& k, const std::vector<uint64_t>& input, size_t offset, uint64_t a,
                unsigned mode) {
-    Row row(input, offset);
+    // The row starts `offset` limbs after a 64-byte line.
+    std::vector<uint64_t> storage(input.size() + 16);
+    uint64_t* const at =
+        storage.data() + (8 - reinterpret_cast<uintptr_t>(storage.data()) / 8 % 8) % 8 + offset;
+    std::copy(input.begin(), input.end(), at);
     uint64_t carry = ~0ULL;
     const unsigned saved = _mm_getcsr();
     _mm_setcsr((saved & ~_MM_ROUND_MASK) | mode);
-    const int code = k.row(row.at, input.size(), a, &carry);
+    const int code = k.row(at, input.size(), a, &carry);
     const unsigned after = _mm_getcsr();
     _mm_setcsr(saved);
     const std::string where =
@@ -111,9 +84,11 @@ void ExpectRow(const Kernel& k, const std::vector<uint64_t>& input, size_t offse
     // A normalized kernel's limbs and carry are below 10^18, so with the
     // right value they are the plain form's limb for limb.
     const uint64_t bound = k.lazy ? 2 * kB + (1ULL << 46) : kB;
-    for (size_t i = 0; i < input.size(); ++i) ASSERT_LT(row.at[i], bound) << where << " limb " << i;
+    for (size_t i = 0; i < input.size(); ++i) ASSERT_LT(at[i], bound) << where << " limb " << i;
     ASSERT_LT(carry, k.lazy ? 1ULL << 46 : kB) << where;
-    ASSERT_EQ(NormalizedValue(row.at, input.size(), carry), Reference(input, a)) << where;
+    std::vector<uint64_t> result(at, at + input.size());
+    result.push_back(carry);
+    ASSERT_EQ(Normalized(result), Reference(input, a)) << where;
 }
 
 TEST(RowKernels, MatchThePlainFormAtTheEdgesUnderEveryRounding) {

@@ -1,6 +1,5 @@
-// The job as the program runs it, in the program's own main window: its
-// reports write the log, its end command reaches OnJobEnd. Stand-ins reach
-// the failures a healthy machine does not produce on demand.
+// The job in the program's own main window: its reports write the log, its end command reaches
+// OnJobEnd. Stand-ins reach the failures a healthy machine does not produce on demand.
 #include "job/factorial_job.h"
 
 #include <gtest/gtest.h>
@@ -35,8 +34,7 @@ int CountedRelease() {
     return failRelease ? 1 : 0;
 }
 
-// What the log says of the job: whether it started, then the end block's
-// first line, for a failure with the error's text.
+// What the log says of the job: whether it started, the end block's first line (and error).
 const std::string kFailedLine = "下記エラーが発生したので、処理を中止しました。";
 std::string Ending() {
     std::vector<std::string> lines = PaneLines();
@@ -64,9 +62,8 @@ int statusToReturn;
 uint64_t actedInGroupEndingAt;
 std::atomic<int> computingInLoop{-1}, setUpInLoop{-1};  // as the main window sees them
 
-// A row kernel that faults on any thread but the worker; the worker's own
-// part waits until a helper has claimed one, so that a helper's part faults
-// whatever the scheduling.
+// A row kernel that faults on any thread but the worker; the worker's part waits until a
+// helper has claimed one, so that a helper's part faults whatever the scheduling.
 DWORD workerThreadId;
 std::atomic<int> helperClaimed{0};
 int FaultOffTheWorker(uint64_t*, uint64_t, uint64_t, uint64_t* carry) {
@@ -157,8 +154,7 @@ protected:
         return !JobIsSetUp();
     }
 
-    // Torn down, title restored, the memory returned once, and the end
-    // reported once the loop no longer counted as computing.
+    // Torn down, title restored, the memory returned once, the end reported after computing.
     static void ExpectEnded(int releasesExpected = 1) {
         EXPECT_FALSE(JobIsSetUp());
         EXPECT_EQ(jobState.semaphore, nullptr);
@@ -203,10 +199,9 @@ TEST_F(FactorialJobTest, FinishedJobsWriteTheirFileAndReportOnce) {
     }
 }
 
-// Stops (during an early group, and during the last, which for 16! is 16
-// alone where the vector kernels take 1 .. 15 as the first), faults (in the
-// worker and in a helper's part) and statuses inside the loop: the job ends
-// there without a file, and the next one runs.
+// Stops (in an early group, and in the last, which for 16! is 16 alone where the vector kernels
+// take 1 .. 15 as the first), faults (in the worker and in a helper's part) and statuses inside
+// the loop: the job ends there without a file, and the next one runs.
 TEST_F(FactorialJobTest, StopsFaultsAndStatusesEndTheJobAtTheirGroup) {
     const struct {
         Act act;
@@ -249,15 +244,14 @@ TEST_F(FactorialJobTest, StopsFaultsAndStatusesEndTheJobAtTheirGroup) {
         if (c.act == Act::kStop) {
             EXPECT_EQ(computingInLoop.exchange(-1) * 10 + setUpInLoop.exchange(-1), 11);
         }
-        EXPECT_FALSE(FileExists(path));
+        EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
         ExpectEnded();
         ExpectNextJobSucceeds();
     }
 }
 
-// Real failures: a block of one page for 5000! runs out of room at the first
-// k whose k! needs a 513th limb; memory that cannot be had or given back; a
-// worker that cannot start.
+// A block of one page for 5000! runs out of room at the first k whose k! needs a 513th limb;
+// memory that cannot be had or given back; a worker that cannot start.
 TEST_F(FactorialJobTest, RoomMemoryAndThreadsThatRunOut) {
     uint64_t first = 2;
     while (static_cast<uint64_t>(EstimateDigits(static_cast<int64_t>(first))) <= 512 * 18) ++first;
@@ -265,7 +259,7 @@ TEST_F(FactorialJobTest, RoomMemoryAndThreadsThatRunOut) {
     ASSERT_TRUE(RunJob(5000, folder + "room.txt"));
     EXPECT_EQ(Ending(), Failed(IDS_ERR_NO_ROOM));
     EXPECT_EQ(jobState.currentMultiplier.load(), first);
-    EXPECT_FALSE(FileExists(folder + "room.txt"));
+    EXPECT_EQ(GetFileAttributesA((folder + "room.txt").c_str()), INVALID_FILE_ATTRIBUTES);
     ExpectEnded();
     ExpectNextJobSucceeds();
 
@@ -293,19 +287,12 @@ TEST_F(FactorialJobTest, RoomMemoryAndThreadsThatRunOut) {
 
 // Fills the drive at `root` so that exactly one page stays free.
 bool FillDriveLeavingOnePage(const std::string& root) {
-    const std::string keep = root + "keep.bin";
-    const std::string fill = root + "fill.bin";
-    DeleteFileA(fill.c_str());  // left over from an interrupted run
-    WriteWholeFile(keep, std::string(4096, 'k'));
-    if (ReadWholeFile(keep).size() != 4096) return false;
-    HANDLE f = CreateFileA(fill.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return false;
-    std::vector<char> chunk(65536, 'f');
-    DWORD written;
-    for (DWORD size : {65536u, 4096u, 1u})
-        while (WriteFile(f, chunk.data(), size, &written, nullptr) && written == size) continue;
-    CloseHandle(f);
-    return DeleteFileA(keep.c_str()) != 0;
+    DeleteFileA((root + "fill.bin").c_str());  // left over from an interrupted run
+    ULARGE_INTEGER free;
+    if (!GetDiskFreeSpaceExA(root.c_str(), &free, nullptr, nullptr) || free.QuadPart < 8192)
+        return false;
+    WriteWholeFile(root + "fill.bin", std::string(free.QuadPart - 4096, 'f'));
+    return GetDiskFreeSpaceExA(root.c_str(), &free, nullptr, nullptr) && free.QuadPart == 4096;
 }
 
 // A folder that is not there; a full disk, where the file goes out in one write that stores only a

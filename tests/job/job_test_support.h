@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -18,7 +17,6 @@
 #include <windows.h>
 #else
 #include <stdlib.h>
-#include <unistd.h>
 #endif
 
 // Header, then the digits padded with spaces to whole groups of three, cut
@@ -35,11 +33,6 @@ inline std::string ReadWholeFile(const std::string& path) {
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
-}
-
-inline bool FileExists(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return in.good();
 }
 
 inline void WriteWholeFile(const std::string& path, const std::string& bytes) {

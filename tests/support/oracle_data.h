@@ -1,6 +1,5 @@
-// The exact digits of N! the tests compare against: natively from GMP (which
-// the product never links), under Wine from the files the native oracle
-// (tools/oracle) wrote from GMP's digits into the folder given as --oracle=DIR.
+// The exact digits of N!: natively from GMP (which the product never links), under Wine from
+// the files the native oracle (tools/oracle) wrote from GMP's digits into --oracle=DIR.
 #pragma once
 
 #include <cstdint>
@@ -51,6 +50,17 @@ inline std::string ExpectedDigits(unsigned long n) {
     s.resize(std::strlen(s.c_str()));
     return s;
 #endif
+}
+
+// Limbs that may hold 10^18 or more each, least significant first, as the
+// same value in limbs below 10^18 with no zero limb at the top (one at least).
+inline std::vector<uint64_t> Normalized(std::vector<uint64_t> limbs) {
+    constexpr uint64_t kBase = 1000000000000000000ULL;
+    unsigned __int128 c = 0;
+    for (uint64_t& x : limbs) c += x, x = static_cast<uint64_t>(c % kBase), c /= kBase;
+    for (; c != 0; c /= kBase) limbs.push_back(static_cast<uint64_t>(c % kBase));
+    while (limbs.size() > 1 && limbs.back() == 0) limbs.pop_back();
+    return limbs;
 }
 
 // Base-10^18 limbs of a decimal text, least significant first.

@@ -1,8 +1,6 @@
-// Quarnel from the outside: starts the shipped qrnl.exe (--qrnl=PATH) and uses
-// it with real clicks and keys (SendInput), or with messages where only the
-// outcome matters; reads its windows with WM_GETTEXT. Screenshots go to --shots=DIR.
-// Every click and key first waits for what makes it land (see ReadyForInput)
-// and is made once: one repeated because it seemed lost lands later.
+// The shipped qrnl.exe (--qrnl=PATH) used from outside with real clicks and keys, or messages
+// where only the outcome matters; screenshots go to --shots=DIR. Each click and key waits for
+// what makes it land (ReadyForInput) and is made once: a repeated one lands later.
 #include <windows.h>
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -36,8 +34,7 @@ Lines WaitForBlock(const std::string& first, size_t size) {
         [&] { return (lines = LogLines()).size() >= size && lines[lines.size() - size] == first; });
     return lines.size() >= size ? Lines(lines.end() - size, lines.end()) : Lines{};
 }
-// The target enabled, its window in front and enabled (no modal window
-// above it), the program done with what it was sent.
+// The target enabled, its window in front and enabled (no modal above), the program idle.
 bool ReadyForInput(HWND target, const std::function<bool()>& enabled = nullptr) {
     HWND top = GetAncestor(target, GA_ROOT);
     DWORD_PTR ignored;
@@ -59,9 +56,8 @@ void Type(const char* keys) {
         }
     }
 }
-// Clicks `target` at `p` (its middle by default). Each event carries its
-// place: a click where the cursor was moved to might land where the previous
-// one did, as Wine's desktop process reports each move back later.
+// Clicks `target` at `p` (its middle by default). Each event carries its place: Wine's desktop
+// process reports a move back later, so a click after a move could land where the last one did.
 void Click(HWND target, POINT p = {-1, -1}, const std::function<bool()>& enabled = nullptr) {
     ASSERT_TRUE(ReadyForInput(target, enabled)) << ClassOf(target) << " never became ready";
     RECT r;
@@ -120,9 +116,8 @@ std::vector<uint32_t> Screen(int x, int y, int width, int height, const char* na
 void Screenshot(const char* name) {
     Screen(0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), name);
 }
-// A job is over when OnJobEnd has run; the commands switch in the end report
-// just before it, while Factorial is still refused. OnJobEnd puts back the
-// title, so a title changed before the job started tells when.
+// A job is over when OnJobEnd has run (the end report comes before it); OnJobEnd puts back
+// the title, so a title changed before the job started tells when.
 void MarkTitle() { SendMessageA(mainWindow, WM_SETTEXT, 0, (LPARAM) "(job)"); }
 bool WaitForJobEnd() {
     return WaitUntil([&] { return WindowText(mainWindow) == "Quarnel for Win64"; });
@@ -157,9 +152,8 @@ bool StartEnabled(HWND dialog) {
     return WaitUntil([&] { return IsWindowEnabled(GetDlgItem(dialog, IDC_START)) != 0; });
 }
 
-// Put in from outside: a 261-byte path is refused, a 260-byte one taken;
-// Start with a number above the limit (one that would wrap round to 1 in 64
-// bits) starts no job.
+// A 261-byte path is refused, a 260-byte one taken; Start with a number above the limit (one
+// that would wrap round to 1 in 64 bits) starts no job.
 TEST(EndToEnd, DialogRefusesOverlongPathsAndNumbers) {
     const std::string p(260 - temp.size() - 4, 'p');
     DeleteFileA((temp + p + ".txt").c_str());  // a broken run's job may have written it
@@ -225,9 +219,8 @@ TEST(EndToEnd, MillionStoppedWhileNothingElseEndsOrDoublesIt) {
     Screenshot("e2e_main_after_stop");
 }
 
-// 34 jobs of nine lines each roll the log past its 300 lines. N goes into
-// the field from outside, and each file is given by a bare name: the save
-// dialog opens in the folder of the last choice.
+// 34 jobs of nine lines each roll the log past its 300 lines. Each file is given by a bare
+// name: the save dialog opens in the folder of the last choice.
 TEST(EndToEnd, ManyJobsRollTheLogAndItsScrollBarIsDrawn) {
     Lines expected = LogLines();
     const std::string took = "  要した時間: ";  // its numbers are pinned down in this process
@@ -257,9 +250,8 @@ TEST(EndToEnd, ManyJobsRollTheLogAndItsScrollBarIsDrawn) {
         const std::string& want = expected[expected.size() - 300 + i];
         EXPECT_EQ(want == took ? lines[i].substr(0, took.size()) : lines[i], want) << i;
     }
-    // The log's scroll bar shows the same arrow as a window of this test that
-    // has one, where a frame left unpainted shows the text's white. Either
-    // picture reaches the screen when its process next looks at its messages.
+    // The log's scroll bar shows the arrow a window of this test shows, where an unpainted
+    // frame shows white. Either reaches the screen when its process next reads its messages.
     HWND log = GetDlgItem(mainWindow, IDC_LOGVIEW);
     RECT r;
     GetWindowRect(log, &r);

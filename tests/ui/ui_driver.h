@@ -35,9 +35,8 @@ inline HWND WaitForTopWindow(DWORD process, const std::function<bool(HWND)>& mat
         timeoutMs);
     return found;
 }
-// Text of a window or control, read with WM_GETTEXT (also across processes),
-// in a buffer that grows until the text fits: WM_GETTEXTLENGTH may answer 0,
-// and a rich edit answers a buffer too small for its CP932 text with nothing.
+// Text of a window or control by WM_GETTEXT (also across processes), in a buffer grown until it
+// fits: WM_GETTEXTLENGTH may answer 0, and a rich edit fills a too small buffer with nothing.
 inline std::string WindowText(HWND window) {
     const size_t length = static_cast<size_t>(SendMessageA(window, WM_GETTEXTLENGTH, 0, 0));
     for (size_t size = std::max<size_t>(4096, length * 2 + 32);; size *= 4) {
