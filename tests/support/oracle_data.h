@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/decimal_accumulator.h"
+
 #if !defined(_WIN32)
 #include <gmp.h>
 #endif
@@ -55,10 +57,9 @@ inline std::string ExpectedDigits(unsigned long n) {
 // Limbs that may hold 10^18 or more each, least significant first, as the
 // same value in limbs below 10^18 with no zero limb at the top (one at least).
 inline std::vector<uint64_t> Normalized(std::vector<uint64_t> limbs) {
-    constexpr uint64_t kBase = 1000000000000000000ULL;
     unsigned __int128 c = 0;
-    for (uint64_t& x : limbs) c += x, x = static_cast<uint64_t>(c % kBase), c /= kBase;
-    for (; c != 0; c /= kBase) limbs.push_back(static_cast<uint64_t>(c % kBase));
+    for (uint64_t& x : limbs) c += x, x = static_cast<uint64_t>(c % kLimbBase), c /= kLimbBase;
+    for (; c != 0; c /= kLimbBase) limbs.push_back(static_cast<uint64_t>(c % kLimbBase));
     while (limbs.size() > 1 && limbs.back() == 0) limbs.pop_back();
     return limbs;
 }
