@@ -53,6 +53,7 @@ void MultiplyLoop(void*) {
             jobState.currentMultiplier.store(reached, std::memory_order_relaxed);
             break;
         }
+        if (jobTestSeams.atCheckpoint) jobTestSeams.atCheckpoint(last);
         if (jobState.stopFlag.load(std::memory_order_relaxed) != 0) break;
         first = last + 1;
     }

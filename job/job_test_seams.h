@@ -19,6 +19,10 @@ struct JobTestSeams {
     HANDLE (*startWorker)(LPTHREAD_START_ROUTINE routine, DWORD* threadId);
     // Threads of the row team instead of the processors the process may use.
     unsigned teamThreads;
+    // Called on the worker each time the loop has reached k! (k is then
+    // currentMultiplier), before it reads the stop flag: a test can hold the
+    // job there, computing, for as long as it needs.
+    void (*atCheckpoint)(uint64_t k);
 };
 
 extern JobTestSeams jobTestSeams;

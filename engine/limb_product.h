@@ -1,0 +1,25 @@
+// Products of base-10^18 numbers held as limbs below 10^18, least
+// significant first: the multiplication layer the factorial's steps use.
+// Small operands go by schoolbook; large ones by number-theoretic transform.
+// Working space comes from the work memory (work_memory.h), which the caller
+// sizes with ProductWorkBytes and sets up with PrepareProducts.
+#pragma once
+
+#include <cstdint>
+
+// r[0 .. na + nb) = a[0 .. na) * b[0 .. nb), for na, nb >= 1; the top limb
+// may be 0. r may start where a or b starts (the product then replaces that
+// operand, which must have room for it); no other overlap.
+void MultiplyLimbs(uint64_t* r, const uint64_t* a, uint64_t na, const uint64_t* b, uint64_t nb);
+
+// r[0 .. 2 na) = a[0 .. na)^2, with the same rules.
+void SquareLimbs(uint64_t* r, const uint64_t* a, uint64_t na);
+
+// Working memory that products whose results have at most `resultLimbs`
+// limbs need at once, with the tables PrepareProducts builds for them.
+uint64_t ProductWorkBytes(uint64_t resultLimbs);
+
+// Builds the tables for products up to `resultLimbs` in the work memory,
+// where they stay until it is given back. Once per job, before the first
+// product, with the work memory otherwise empty.
+void PrepareProducts(uint64_t resultLimbs);

@@ -1,0 +1,219 @@
+#include "engine/work_team.h"
+
+#include <immintrin.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <sched.h>
+#endif
+
+namespace {
+
+constexpr unsigned kMaxThreads = 64;
+
+// How long a helper polls for the next run before it yields, and yields
+// before it sleeps: the runs of one product follow each other within
+// microseconds, the products of one step within a millisecond or so.
+constexpr unsigned kSpinRounds = 4000;
+constexpr unsigned kYieldRounds = 200;
+
+// The claim word: the run's generation in bits 40 and up, its number of
+// parts in bits 20 .. 39, the next part nobody has claimed in bits 0 .. 19.
+// A claim is one compare-exchange that also checks the generation, so a
+// helper still holding a finished run's generation claims nothing of the next.
+constexpr unsigned kMostParts = (1u << 20) - 1;
+uint64_t Generation(uint64_t claim) { return claim >> 40; }
+unsigned PartCount(uint64_t claim) { return static_cast<unsigned>(claim >> 20) & kMostParts; }
+unsigned NextPart(uint64_t claim) { return static_cast<unsigned>(claim) & kMostParts; }
+
+struct alignas(64) HelperSlot {
+    uint64_t served = 0;        // generation of the last run it looked at (its own)
+    std::atomic<int> inPart{0};  // 1 while it runs a claimed part
+};
+
+struct Team {
+    TeamOptions options{nullptr, nullptr};
+    unsigned threads = 1;  // the caller and its helpers
+    uint64_t generation = 0;
+    std::thread helpers[kMaxThreads];
+    HelperSlot slots[kMaxThreads];
+
+    // The run: written by the caller before it publishes the claim word, read
+    // by whoever has claimed one of its parts.
+    void (*body)(void*, unsigned) = nullptr;
+    void* context = nullptr;
+
+    alignas(64) std::atomic<uint64_t> claim{0};
+    alignas(64) std::atomic<unsigned> done{0};  // parts of the current run finished
+    std::atomic<unsigned long> fault{0};
+    std::atomic<int> quit{0};
+    std::atomic<unsigned> sleepers{0};
+    std::mutex sleepLock;
+    std::condition_variable wake;
+};
+
+Team team;
+thread_local bool insideTeam = false;  // a helper, or the caller inside a run
+
+void WaitALittle(unsigned round) {
+    if (round < kSpinRounds) {
+        _mm_pause();
+    } else {
+        std::this_thread::yield();
+    }
+}
+
+// Claims the next part of run `generation`; false when there is none left or
+// the run is over.
+bool ClaimPart(uint64_t generation, unsigned* part) {
+    uint64_t seen = team.claim.load(std::memory_order_acquire);
+    for (;;) {
+        if (Generation(seen) != generation || NextPart(seen) >= PartCount(seen)) return false;
+        if (team.claim.compare_exchange_weak(seen, seen + 1, std::memory_order_acq_rel)) {
+            *part = NextPart(seen);
+            return true;
+        }
+    }
+}
+
+void RunParts(uint64_t generation, HelperSlot* slot) {
+    unsigned part;
+    while (team.quit.load(std::memory_order_relaxed) == 0 && ClaimPart(generation, &part)) {
+        if (slot) slot->inPart.store(1, std::memory_order_relaxed);
+        team.body(team.context, part);
+        if (slot) slot->inPart.store(0, std::memory_order_relaxed);
+        team.done.fetch_add(1, std::memory_order_acq_rel);
+    }
+}
+
+// Returns the generation of the first run after `served`, or anything once
+// the team ends.
+uint64_t WaitForRun(uint64_t served) {
+    for (unsigned round = 0;; ++round) {
+        const uint64_t generation = Generation(team.claim.load(std::memory_order_acquire));
+        if (generation != served || team.quit.load(std::memory_order_relaxed) != 0) {
+            return generation;
+        }
+        if (round < kSpinRounds + kYieldRounds) {
+            WaitALittle(round);
+            continue;
+        }
+        // Counted as a sleeper before it looks once more, so the caller,
+        // which publishes before it counts the sleepers, cannot miss it.
+        std::unique_lock<std::mutex> hold(team.sleepLock);
+        team.sleepers.fetch_add(1);
+        while (Generation(team.claim.load()) == served && team.quit.load() == 0) {
+            team.wake.wait(hold);
+        }
+        team.sleepers.fetch_sub(1);
+    }
+}
+
+void ServeRuns(void* context) {
+    HelperSlot& slot = *static_cast<HelperSlot*>(context);
+    for (;;) {
+        const uint64_t generation = WaitForRun(slot.served);
+        if (team.quit.load(std::memory_order_relaxed) != 0) return;
+        slot.served = generation;
+        RunParts(generation, &slot);
+    }
+}
+
+void HelperMain(unsigned self) {
+    insideTeam = true;
+    HelperSlot& slot = team.slots[self];
+    for (;;) {
+        unsigned long code = 0;
+        if (team.options.guard) {
+            code = team.options.guard(ServeRuns, &slot);
+        } else {
+            ServeRuns(&slot);
+        }
+        if (code == 0) return;
+        // The part it ran is lost: the fault is recorded for the caller first,
+        // then the part counts as done so the run can end.
+        unsigned long none = 0;
+        team.fault.compare_exchange_strong(none, code);
+        if (slot.inPart.exchange(0) != 0) team.done.fetch_add(1, std::memory_order_acq_rel);
+    }
+}
+
+}  // namespace
+
+unsigned UsableProcessorCount() {
+#if defined(_WIN32)
+    DWORD_PTR process = 0, system = 0;
+    if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system) || process == 0) return 1;
+    return static_cast<unsigned>(__builtin_popcountll(process));
+#else
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+    const int count = CPU_COUNT(&set);
+    return count > 0 ? static_cast<unsigned>(count) : 1;
+#endif
+}
+
+unsigned TeamStart(unsigned threads, const TeamOptions& options) {
+    insideTeam = false;  // a fault may have left the caller's last run early
+    team.options = options;
+    team.quit.store(0);
+    team.fault.store(0);
+    team.threads = 1;
+    if (threads > kMaxThreads) threads = kMaxThreads;
+    for (unsigned i = 1; i < threads; ++i) {
+        team.slots[i].served = team.generation;
+        team.slots[i].inPart.store(0);
+        try {
+            team.helpers[i] = std::thread(HelperMain, i);
+        } catch (const std::system_error&) {
+            break;  // work with the helpers there are
+        }
+        ++team.threads;
+    }
+    return team.threads;
+}
+
+void TeamStop() {
+    team.quit.store(1);
+    {
+        std::lock_guard<std::mutex> hold(team.sleepLock);
+        team.wake.notify_all();
+    }
+    for (unsigned i = 1; i < team.threads; ++i) team.helpers[i].join();
+    team.threads = 1;
+    insideTeam = false;
+}
+
+unsigned TeamSize() { return team.threads; }
+
+void TeamRun(unsigned parts, void (*body)(void*, unsigned), void* context) {
+    if (team.threads < 2 || insideTeam || parts < 2 || parts > kMostParts) {
+        for (unsigned part = 0; part < parts; ++part) body(context, part);
+        return;
+    }
+    insideTeam = true;
+    team.body = body;
+    team.context = context;
+    team.done.store(0, std::memory_order_relaxed);
+    const uint64_t generation = ++team.generation;
+    team.claim.store(generation << 40 | static_cast<uint64_t>(parts) << 20);
+    if (team.sleepers.load() != 0) {
+        std::lock_guard<std::mutex> hold(team.sleepLock);
+        team.wake.notify_all();
+    }
+    RunParts(generation, nullptr);
+    // What is left is running on the helpers: a started part cannot be taken over.
+    for (unsigned round = 0; team.done.load(std::memory_order_acquire) != parts; ++round) {
+        WaitALittle(round);
+    }
+    insideTeam = false;
+    const unsigned long fault = team.fault.exchange(0);
+    if (fault != 0 && team.options.raise) team.options.raise(fault);
+}
