@@ -1,14 +1,26 @@
 #include "engine/limb_product.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #include "engine/decimal_accumulator.h"
+#include "engine/ntt_kernels.h"
+#include "engine/ntt_scalar.h"
+#include "engine/product_dispatch.h"
 #include "engine/work_memory.h"
+#include "engine/work_team.h"
 
 namespace {
 
-// Column sums of a schoolbook product: up to 2^20 products below 10^36
-// each, plus a carry below 2^83, held in three words.
+// Below this many limbs in the smaller operand a schoolbook product is
+// cheaper than three transforms.
+constexpr uint64_t kSchoolbookLimbs = 48;
+
+// ---------------------------------------------------------------------------
+// Schoolbook.
+
+// Column sums: up to 2^23 products below 10^36 each, plus a carry below
+// 2^84, held in three words.
 struct Wide {
     uint64_t low, mid, high;
 };
@@ -21,41 +33,466 @@ inline void AddProduct(Wide* s, uint64_t x, uint64_t y) {
     s->mid = static_cast<uint64_t>(low >> 64);
 }
 
-// s = q * 10^18 + r: returns r, leaves q in s. s->high < 10^18, so each
-// division's quotient fits its word.
-inline uint64_t DivideByBase(Wide* s) {
-    const unsigned __int128 top = static_cast<unsigned __int128>(s->high) << 64 | s->mid;
-    const uint64_t q1 = static_cast<uint64_t>(top / kLimbBase);
-    const uint64_t r1 = static_cast<uint64_t>(top % kLimbBase);
-    const unsigned __int128 rest = static_cast<unsigned __int128>(r1) << 64 | s->low;
-    const uint64_t q0 = static_cast<uint64_t>(rest / kLimbBase);
-    const uint64_t r0 = static_cast<uint64_t>(rest % kLimbBase);
+// 128-by-64 division by 10^18; the quotient fits because high < 10^18.
+inline uint64_t DivideWords(uint64_t high, uint64_t low, uint64_t* remainder) {
+#if defined(__x86_64__)
+    uint64_t quotient, rem;
+    __asm__("divq %4" : "=a"(quotient), "=d"(rem) : "a"(low), "d"(high), "r"(kLimbBase));
+    *remainder = rem;
+    return quotient;
+#else
+    const unsigned __int128 v = static_cast<unsigned __int128>(high) << 64 | low;
+    *remainder = static_cast<uint64_t>(v % kLimbBase);
+    return static_cast<uint64_t>(v / kLimbBase);
+#endif
+}
+
+// Leaves s / 10^18 in s and returns s mod 10^18.
+inline uint64_t TakeLimb(Wide* s) {
+    uint64_t r1, r0;
+    const uint64_t q1 = DivideWords(s->high, s->mid, &r1);
+    const uint64_t q0 = DivideWords(r1, s->low, &r0);
     *s = {q0, q1, 0};
     return r0;
 }
 
-// r[0 .. na + nb) = a * b, column by column; r overlaps neither.
+// r = a * b column by column, for nb <= kSchoolbookLimbs; r may be a or b:
+// the limbs of a that later columns still need are kept in a ring, b whole.
 void Schoolbook(uint64_t* r, const uint64_t* a, uint64_t na, const uint64_t* b, uint64_t nb) {
+    uint64_t ring[kSchoolbookLimbs], copy[kSchoolbookLimbs];
+    if (r == b) b = static_cast<const uint64_t*>(std::memcpy(copy, b, nb * 8));
     Wide s = {0, 0, 0};
     for (uint64_t k = 0; k + 1 < na + nb; ++k) {
+        if (k < na) ring[k % nb] = a[k];
         const uint64_t from = k >= nb ? k - nb + 1 : 0, to = k < na ? k : na - 1;
-        for (uint64_t i = from; i <= to; ++i) AddProduct(&s, a[i], b[k - i]);
-        r[k] = DivideByBase(&s);
+        for (uint64_t i = from; i <= to; ++i) AddProduct(&s, ring[i % nb], b[k - i]);
+        r[k] = TakeLimb(&s);
     }
     r[na + nb - 1] = s.low;  // the last carry is below 10^18
+}
+
+// ---------------------------------------------------------------------------
+// Transforms.
+
+struct Prepared {
+    uint64_t half = 0;  // the tables serve transforms up to 2 * half points
+    NttTable tables[kNttPrimeCount];
+    uint64_t longestProduct = 0;  // longest chunk transform a product may take
+};
+Prepared prepared;
+
+const NttKernels& Kernels() {
+    return ActiveProductEngine() == kProductIfma ? kNttIfma : kNttPortable;
+}
+
+uint64_t PowerOfTwoAtLeast(uint64_t n) {
+    uint64_t l = 1;
+    while (l < n) l *= 2;
+    return l;
+}
+
+// Threads at work, and the parts a run over `count` elements is cut into.
+unsigned RangeParts(uint64_t count) {
+    const unsigned threads = TeamSize();
+    if (threads < 2 || count < 16384) return 1;
+    return 4 * threads;
+}
+
+uint64_t RangeFrom(uint64_t count, unsigned parts, unsigned part) {
+    return count * part / parts;
+}
+
+// The transforms of one product, for the prime arrays x[k] of `length`.
+struct TransformSet {
+    const NttKernels* kernels;
+    uint64_t* x[kNttPrimeCount];
+    uint64_t length;
+    unsigned depth;   // levels done by ranges before the blocks go to the parts
+    unsigned ranges;  // parts of a range-cut level per prime
+};
+
+// How many top levels a set's transforms do by ranges: enough blocks below
+// them to keep every thread busy.
+unsigned SplitDepth(uint64_t length) {
+    const unsigned threads = TeamSize();
+    unsigned depth = 0;
+    while (threads > 1 && (kNttPrimeCount << depth) < 2 * threads && (length >> depth) > 4096) {
+        ++depth;
+    }
+    return depth;
+}
+
+void ForwardTopLevels(TransformSet& s) {
+    for (unsigned level = 0; level < s.depth; ++level) {
+        struct Run {
+            TransformSet* s;
+            unsigned level;
+        } run = {&s, level};
+        const unsigned blocks = 1u << level;
+        TeamRun(kNttPrimeCount * blocks * s.ranges, [](void* c, unsigned part) {
+            const Run& r = *static_cast<Run*>(c);
+            const unsigned prime = part % kNttPrimeCount, rest = part / kNttPrimeCount;
+            const unsigned block = rest % (1u << r.level), range = rest >> r.level;
+            const uint64_t size = r.s->length >> r.level, half = size / 2;
+            r.s->kernels->forwardLevel(r.s->x[prime] + block * size, size, block,
+                                       RangeFrom(half, r.s->ranges, range),
+                                       RangeFrom(half, r.s->ranges, range + 1),
+                                       prepared.tables[prime], prime);
+        }, &run);
+    }
+}
+
+void ForwardBlocks(TransformSet& s) {
+    TeamRun(kNttPrimeCount << s.depth, [](void* c, unsigned part) {
+        const TransformSet& s = *static_cast<TransformSet*>(c);
+        const unsigned prime = part % kNttPrimeCount, block = part / kNttPrimeCount;
+        const uint64_t size = s.length >> s.depth;
+        s.kernels->forward(s.x[prime] + block * size, size, block, prepared.tables[prime], prime);
+    }, &s);
+}
+
+void InverseBlocks(TransformSet& s) {
+    TeamRun(kNttPrimeCount << s.depth, [](void* c, unsigned part) {
+        const TransformSet& s = *static_cast<TransformSet*>(c);
+        const unsigned prime = part % kNttPrimeCount, block = part / kNttPrimeCount;
+        const uint64_t size = s.length >> s.depth;
+        s.kernels->inverse(s.x[prime] + block * size, size, block, prepared.tables[prime], prime);
+    }, &s);
+}
+
+void InverseTopLevels(TransformSet& s) {
+    for (unsigned level = s.depth; level-- > 0;) {
+        struct Run {
+            TransformSet* s;
+            unsigned level;
+        } run = {&s, level};
+        const unsigned blocks = 1u << level;
+        TeamRun(kNttPrimeCount * blocks * s.ranges, [](void* c, unsigned part) {
+            const Run& r = *static_cast<Run*>(c);
+            const unsigned prime = part % kNttPrimeCount, rest = part / kNttPrimeCount;
+            const unsigned block = rest % (1u << r.level), range = rest >> r.level;
+            const uint64_t size = r.s->length >> r.level, half = size / 2;
+            r.s->kernels->inverseLevel(r.s->x[prime] + block * size, size, block,
+                                       RangeFrom(half, r.s->ranges, range),
+                                       RangeFrom(half, r.s->ranges, range + 1),
+                                       prepared.tables[prime], prime);
+        }, &run);
+    }
+}
+
+// Loads a[0 .. n) into every prime's array, zero up to the set's length.
+void LoadAll(TransformSet& s, const uint64_t* a, uint64_t n) {
+    struct Run {
+        TransformSet* s;
+        const uint64_t* a;
+        uint64_t n;
+        unsigned ranges;
+    } run = {&s, a, n, RangeParts(s.length)};
+    TeamRun(kNttPrimeCount * run.ranges, [](void* c, unsigned part) {
+        const Run& r = *static_cast<Run*>(c);
+        const unsigned prime = part % kNttPrimeCount, range = part / kNttPrimeCount;
+        const uint64_t from = RangeFrom(r.s->length, r.ranges, range);
+        const uint64_t to = RangeFrom(r.s->length, r.ranges, range + 1);
+        const uint64_t loaded = r.n < from ? 0 : (r.n < to ? r.n : to) - from;
+        r.s->kernels->load(r.s->x[prime] + from, r.a + from, loaded, to - from, prime);
+    }, &run);
+}
+
+void Forward(TransformSet& s) {
+    ForwardTopLevels(s);
+    ForwardBlocks(s);
+}
+
+void Inverse(TransformSet& s) {
+    InverseBlocks(s);
+    InverseTopLevels(s);
+}
+
+// x[k] = x[k] y[k] R^-1 for every prime, or x[k]^2 R^-1 with y null.
+void PointwiseAll(TransformSet& s, uint64_t* const* y) {
+    struct Run {
+        TransformSet* s;
+        uint64_t* const* y;
+        unsigned ranges;
+    } run = {&s, y, RangeParts(s.length)};
+    TeamRun(kNttPrimeCount * run.ranges, [](void* c, unsigned part) {
+        const Run& r = *static_cast<Run*>(c);
+        const unsigned prime = part % kNttPrimeCount, range = part / kNttPrimeCount;
+        const uint64_t from = RangeFrom(r.s->length, r.ranges, range);
+        const uint64_t to = RangeFrom(r.s->length, r.ranges, range + 1);
+        r.s->kernels->pointwise(r.s->x[prime] + from, r.y ? r.y[prime] + from : nullptr,
+                                to - from, prime);
+    }, &run);
+}
+
+// Turns the residues of coefficients [0, count) into their digits.
+void CrtAll(TransformSet& s, uint64_t count) {
+    struct Run {
+        TransformSet* s;
+        uint64_t count;
+        unsigned ranges;
+        uint64_t scale[kNttPrimeCount], scaleShoup[kNttPrimeCount];
+    } run = {&s, count, RangeParts(count), {}, {}};
+    // The pointwise products left a factor R^-1, the inverse transform one of
+    // its length: scale by R / length.
+    for (unsigned k = 0; k < kNttPrimeCount; ++k) {
+        const uint64_t p = kNttPrimes[k];
+        const uint64_t r = NttPowMod(2, s.kernels->montgomeryLog, p);
+        run.scale[k] = NttMulMod(r, NttPowMod(s.length % p, p - 2, p), p);
+        run.scaleShoup[k] = NttShoup(run.scale[k], p);
+    }
+    TeamRun(run.ranges, [](void* c, unsigned part) {
+        const Run& r = *static_cast<Run*>(c);
+        const uint64_t from = RangeFrom(r.count, r.ranges, part);
+        const uint64_t to = RangeFrom(r.count, r.ranges, part + 1);
+        r.s->kernels->crt(r.s->x[0], r.s->x[1], r.s->x[2], from, to, r.scale, r.scaleShoup);
+    }, &run);
+}
+
+// Limb i of the number the digits of coefficients [0, count) make, plus the
+// incoming carry (at most 3); leaves the outgoing one in *carry.
+inline uint64_t LimbOfDigits(const TransformSet& s, uint64_t count, uint64_t i, uint64_t* carry) {
+    uint64_t v = *carry;
+    if (i < count) v += s.x[0][i];
+    if (i >= 1 && i - 1 < count) v += s.x[1][i - 1];
+    if (i >= 2 && i - 2 < count) v += s.x[2][i - 2];
+    const uint64_t c = (v >= kLimbBase) + (v >= 2 * kLimbBase) + (v >= 3 * kLimbBase);
+    *carry = c;
+    return v - c * kLimbBase;
+}
+
+// r[0 .. limbs) = the number the digits of coefficients [0, count) make.
+void StoreDigits(const TransformSet& s, uint64_t count, uint64_t* r, uint64_t limbs) {
+    uint64_t carry = 0;
+    for (uint64_t i = 0; i < limbs; ++i) r[i] = LimbOfDigits(s, count, i, &carry);
+}
+
+// r[at ..] += the number the digits of coefficients [0, count) make, for
+// limbs [at, at + set) set in place of what is there, the rest added; the
+// carry runs on through r as far as it goes.
+void AddDigits(const TransformSet& s, uint64_t count, uint64_t* r, uint64_t set,
+               uint64_t limbs) {
+    uint64_t carry = 0;
+    for (uint64_t i = 0; i < limbs; ++i) {
+        const uint64_t v = LimbOfDigits(s, count, i, &carry);
+        if (i < set) {
+            r[i] = v;
+            continue;
+        }
+        const uint64_t sum = r[i] + v;
+        carry += sum >= kLimbBase;
+        r[i] = sum >= kLimbBase ? sum - kLimbBase : sum;
+    }
+    for (uint64_t i = limbs; carry != 0; ++i) {
+        const uint64_t sum = r[i] + carry;
+        carry = sum >= kLimbBase;
+        r[i] = carry ? sum - kLimbBase : sum;
+    }
+}
+
+TransformSet TakeSet(uint64_t length, uint64_t words) {
+    TransformSet s;
+    s.kernels = &Kernels();
+    s.length = length;
+    s.depth = SplitDepth(length);
+    s.ranges = RangeParts(length >> s.depth) > 1 ? 2 * TeamSize() : 1;
+    for (auto& x : s.x) x = WorkTake(words);
+    return s;
+}
+
+void CheckTables(uint64_t length) {
+    if (length > 2 * prepared.half) __builtin_trap();  // the job prepared less than it asks
+}
+
+// A square of `count` coefficients goes on one transform of a power of two
+// just below count, when count exceeds it by at most a quarter of it: the
+// coefficients at and above the length wrap round onto the lowest ones, and
+// a square of the top limbs alone, at most half the size, gives them to take
+// off again. Shorter squares always take the full length.
+constexpr uint64_t kShortestWrap = 4096;
+
+struct SquarePlan {
+    uint64_t length;  // of the main transform
+    uint64_t top;     // coefficients that wrap round (0: none)
+};
+
+SquarePlan PlanSquare(uint64_t count) {
+    const uint64_t full = PowerOfTwoAtLeast(count < 16 ? 16 : count);
+    if (count > kShortestWrap && count - full / 2 <= full / 8) {
+        return {full / 2, count - full / 2};
+    }
+    return {full, 0};
+}
+
+// Words a residue square of n limbs takes, its corrections included.
+uint64_t ResidueSquareWords(uint64_t n) {
+    const uint64_t count = 2 * n - 1;
+    const SquarePlan plan = PlanSquare(count);
+    const uint64_t own = kNttPrimeCount * WorkWords(plan.length > count ? plan.length : count);
+    return own + (plan.top ? ResidueSquareWords(plan.top) : 0);
+}
+
+// The residues of the coefficients [0, 2 n - 1) of a^2, times length R^-1,
+// in a set taken here (the caller gives it back) of that length.
+TransformSet ResidueSquare(const uint64_t* a, uint64_t n) {
+    const uint64_t count = 2 * n - 1;
+    const SquarePlan plan = PlanSquare(count);
+    CheckTables(plan.length);
+    TransformSet s = TakeSet(plan.length, plan.length > count ? plan.length : count);
+    if (plan.top != 0) {
+        // c[length + i] for i < top: coefficients [top - 1, 2 top - 1) of the
+        // square of a's top `top` limbs, brought to this set's scale.
+        const uint64_t t = plan.top;
+        TransformSet c = ResidueSquare(a + n - t, t);
+        for (unsigned k = 0; k < kNttPrimeCount; ++k) {
+            const uint64_t p = kNttPrimes[k];
+            const uint64_t f = plan.length / c.length % p, fs = NttShoup(f, p);
+            for (uint64_t i = 0; i < t; ++i) {
+                s.x[k][plan.length + i] = ShoupMul(c.x[k][t - 1 + i], f, fs, p);
+            }
+        }
+        WorkGive(c.x[0]);
+    }
+    LoadAll(s, a, n);
+    Forward(s);
+    PointwiseAll(s, nullptr);
+    Inverse(s);
+    for (unsigned k = 0; k < kNttPrimeCount; ++k) {
+        const uint64_t p = kNttPrimes[k];
+        uint64_t* x = s.x[k];
+        for (uint64_t i = 0; i < plan.top; ++i) {
+            x[i] = Below(x[i] + 2 * p - x[plan.length + i], 2 * p);
+        }
+    }
+    return s;
+}
+
+void TransformSquare(uint64_t* r, const uint64_t* a, uint64_t na) {
+    const uint64_t count = 2 * na - 1;
+    TransformSet s = ResidueSquare(a, na);
+    CrtAll(s, count);
+    StoreDigits(s, count, r, 2 * na);
+    WorkGive(s.x[0]);
+}
+
+// r = a * b, nb <= na: b's transform once, a's chunks against it, from the
+// top down so that r may be a. Each chunk's product is set over the chunk's
+// own limbs and added above them, over what the chunks above have made.
+void TransformProduct(uint64_t* r, const uint64_t* a, uint64_t na, const uint64_t* b,
+                      uint64_t nb, uint64_t length) {
+    CheckTables(length);
+    const uint64_t chunk = length - nb + 1;
+    TransformSet bs = TakeSet(length, length);
+    LoadAll(bs, b, nb);
+    Forward(bs);
+    TransformSet s = TakeSet(length, length);
+    uint64_t from = (na - 1) / chunk * chunk;
+    for (bool top = true;; top = false) {
+        const uint64_t n = na - from < chunk ? na - from : chunk;
+        const uint64_t count = n + nb - 1;
+        LoadAll(s, a + from, n);
+        Forward(s);
+        PointwiseAll(s, bs.x);
+        Inverse(s);
+        CrtAll(s, count);
+        if (top) {
+            StoreDigits(s, count, r + from, n + nb);
+        } else {
+            AddDigits(s, count, r + from, n, n + nb);
+        }
+        if (from == 0) break;
+        from -= chunk;
+    }
+    WorkGive(bs.x[0]);
+}
+
+// Products take chunk transforms of at most this length for results of up
+// to `resultLimbs`: enough for a smaller operand of an eighth of that.
+uint64_t LongestProductLength(uint64_t resultLimbs) {
+    return PowerOfTwoAtLeast(resultLimbs / 4 < 16 ? 16 : resultLimbs / 4);
+}
+
+// The cheapest transform length for a * b (nb <= na) within what was
+// prepared: one transform of both, or chunks of a against b's transform.
+uint64_t ProductLength(uint64_t na, uint64_t nb) {
+    uint64_t best = 0, bestCost = ~uint64_t{0};
+    for (uint64_t length = PowerOfTwoAtLeast(nb + 1 < 16 ? 16 : nb + 1);
+         length <= prepared.longestProduct; length *= 2) {
+        const uint64_t chunks = (na + length - nb) / (length - nb + 1);
+        const uint64_t cost = (2 * chunks + 1) * length * (64 - __builtin_clzll(length));
+        if (cost < bestCost) best = length, bestCost = cost;
+        if (chunks == 1) break;
+    }
+    return best;
+}
+
+// The most words a residue square of at most n limbs takes. Within each of
+// its plans the words grow with n, so the most is at n or at the end of a
+// plan below it: the largest square a length takes whole, or with a wrap.
+uint64_t SquareWordsUpTo(uint64_t n) {
+    uint64_t most = ResidueSquareWords(n < 1 ? 1 : n);
+    for (uint64_t length = 16; (length + 1) / 2 <= n; length *= 2) {
+        for (const uint64_t end : {(length + 1) / 2, (length + length / 4 + 1) / 2}) {
+            if (end >= 1 && end <= n && ResidueSquareWords(end) > most) {
+                most = ResidueSquareWords(end);
+            }
+        }
+    }
+    return most;
+}
+
+// The main transform length a square of results up to `resultLimbs` takes.
+uint64_t LongestSquareLength(uint64_t resultLimbs) {
+    return PlanSquare(resultLimbs < 2 ? 1 : resultLimbs - 1).length;
 }
 
 }  // namespace
 
 void MultiplyLimbs(uint64_t* r, const uint64_t* a, uint64_t na, const uint64_t* b, uint64_t nb) {
-    uint64_t* const t = WorkTake(na + nb);
-    Schoolbook(t, a, na, b, nb);
-    std::memcpy(r, t, (na + nb) * 8);
-    WorkGive(t);
+    if (na < nb) {
+        const uint64_t* t = a;
+        a = b, b = t;
+        const uint64_t n = na;
+        na = nb, nb = n;
+    }
+    if (nb < kSchoolbookLimbs) {
+        Schoolbook(r, a, na, b, nb);
+        return;
+    }
+    const uint64_t length = ProductLength(na, nb);
+    if (length == 0) __builtin_trap();  // beyond what the work memory was sized for
+    TransformProduct(r, a, na, b, nb, length);
 }
 
-void SquareLimbs(uint64_t* r, const uint64_t* a, uint64_t na) { MultiplyLimbs(r, a, na, a, na); }
+void SquareLimbs(uint64_t* r, const uint64_t* a, uint64_t na) {
+    if (na < kSchoolbookLimbs) {
+        Schoolbook(r, a, na, a, na);
+        return;
+    }
+    TransformSquare(r, a, na);
+}
 
-uint64_t ProductWorkBytes(uint64_t resultLimbs) { return WorkWords(resultLimbs) * 8; }
+uint64_t ProductWorkBytes(uint64_t resultLimbs) {
+    const uint64_t product = LongestProductLength(resultLimbs);
+    uint64_t longest = LongestSquareLength(resultLimbs);
+    if (longest < product) longest = product;
+    const uint64_t tables = kNttPrimeCount * 2 * WorkWords(longest / 2);
+    uint64_t work = SquareWordsUpTo(resultLimbs / 2);
+    if (work < 2 * kNttPrimeCount * WorkWords(product)) {
+        work = 2 * kNttPrimeCount * WorkWords(product);
+    }
+    return (tables + work) * 8;
+}
 
-void PrepareProducts(uint64_t) {}
+void PrepareProducts(uint64_t resultLimbs) {
+    prepared.longestProduct = LongestProductLength(resultLimbs);
+    uint64_t longest = LongestSquareLength(resultLimbs);
+    if (longest < prepared.longestProduct) longest = prepared.longestProduct;
+    prepared.half = longest / 2;
+    for (unsigned k = 0; k < kNttPrimeCount; ++k) {
+        uint64_t* w = WorkTake(prepared.half);
+        uint64_t* shoup = WorkTake(prepared.half);
+        NttBuildTable(k, prepared.half, w, shoup);
+        prepared.tables[k] = {w, shoup};
+    }
+}

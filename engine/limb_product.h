@@ -9,14 +9,17 @@
 
 // r[0 .. na + nb) = a[0 .. na) * b[0 .. nb), for na, nb >= 1; the top limb
 // may be 0. r may start where a or b starts (the product then replaces that
-// operand, which must have room for it); no other overlap.
+// operand, which must have room for it); no other overlap. The result has
+// at most the limbs PrepareProducts was given, and the smaller operand at
+// most an eighth of them (a larger one traps: a sizing fault).
 void MultiplyLimbs(uint64_t* r, const uint64_t* a, uint64_t na, const uint64_t* b, uint64_t nb);
 
 // r[0 .. 2 na) = a[0 .. na)^2, with the same rules.
 void SquareLimbs(uint64_t* r, const uint64_t* a, uint64_t na);
 
-// Working memory that products whose results have at most `resultLimbs`
-// limbs need at once, with the tables PrepareProducts builds for them.
+// Working memory that squares and products (as above) whose results have at
+// most `resultLimbs` limbs need at once, with the tables PrepareProducts
+// builds for them.
 uint64_t ProductWorkBytes(uint64_t resultLimbs);
 
 // Builds the tables for products up to `resultLimbs` in the work memory,

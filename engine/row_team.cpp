@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "engine/decimal_accumulator.h"
+#include "engine/work_team.h"
 #include "engine/multiply_row_step.h"
 
 #if defined(_WIN32)
@@ -266,19 +267,6 @@ uint64_t AddFold(uint64_t* limbs, uint64_t at, const PartSlot& p, uint64_t lengt
 }
 
 }  // namespace
-
-unsigned UsableProcessorCount() {
-#if defined(_WIN32)
-    DWORD_PTR process = 0, system = 0;
-    if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system) || process == 0) return 1;
-    return static_cast<unsigned>(__builtin_popcountll(process));
-#else
-    cpu_set_t set;
-    if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
-    const int count = CPU_COUNT(&set);
-    return count > 0 ? static_cast<unsigned>(count) : 1;
-#endif
-}
 
 unsigned RowTeamStart(unsigned threads, const RowTeamOptions& options) {
     team.options = options;

@@ -18,6 +18,7 @@
 #include <cstdint>
 
 #include "engine/multiply_row.h"
+#include "engine/work_team.h"
 
 struct RowTeamOptions {
     // Runs body(context) so that a processor fault inside it ends it instead
@@ -34,9 +35,6 @@ struct RowTeamOptions {
 
 constexpr uint64_t kRowTeamMinPartLimbs = 2048;
 constexpr unsigned kRowTeamMostMultipliers = 8;  // in one block
-
-// Processors this process may run on (at least 1).
-unsigned UsableProcessorCount();
 
 // Starts threads - 1 helpers (none when threads <= 1). Returns how many
 // threads the team has, the caller included: fewer when the system refuses

@@ -1,0 +1,369 @@
+// The transform engine with AVX-512 IFMA: eight residues a vector, every
+// product a pair of 52-bit multiply-adds. Only called where the processor
+// has AVX-512 F and IFMA (see product_dispatch.cpp). It gives exactly the
+// portable engine's residues, in the same order.
+//
+// Bounds beyond those in ntt_kernels.h (all values below 2^52 = IFMA's
+// operand width; p < 2^50):
+// - Shoup products: hi52(x w') and lo52(x w) - lo52(q p) taken modulo 2^52
+//   are q and x w - q p, which lies in [0, 2p) < 2^52.
+// - Montgomery products with R = 2^52, for x, y < 2p: T = x y < 4p^2 < p 2^52,
+//   so hi = T >> 52 < p; with m = lo52(lo52(T) p^-1), lo52(m p) equals
+//   lo52(T), and T R^-1 = hi - hi52(m p) mod p lies in (-p, p): plus p, in
+//   [0, 2p).
+// - A limb a < 2^60 is a0 + a1 2^52 with a0 < 2^52, a1 < 2^8. T = a0 (2^52
+//   mod p) + a1 (2^104 mod p) is congruent to a 2^52 and below p 2^52 (1 +
+//   2^-44); its Montgomery reduction (with the low words of both products
+//   added, below 2^53) is a mod p, below p (1 + 2^-44) + p < 4p.
+// - Differences are offset by 2p or 4p to stay unsigned: u - t + 2p with
+//   t < 2p, v - u + 2p with u < 2p.
+#include <immintrin.h>
+
+// GCC 12's AVX-512 intrinsics pass an undefined vector as the merge source of
+// their unmasked forms, which -Wmaybe-uninitialized reports at every use.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+#include "engine/ntt_kernels.h"
+#include "engine/ntt_scalar.h"
+
+namespace {
+
+using V = __m512i;
+
+constexpr uint64_t kMask52 = (uint64_t{1} << 52) - 1;
+
+struct PrimeVectors {
+    V p, twoP, pInverse52;  // p^-1 mod 2^52
+    V r52, r104;            // 2^52 and 2^104 mod p
+};
+
+constexpr uint64_t InverseMod52(uint64_t p) {
+    uint64_t x = p;
+    for (int i = 0; i < 5; ++i) x *= 2 - p * x;
+    return x & kMask52;
+}
+
+constexpr uint64_t PowerOfTwoMod(unsigned e, uint64_t p) {
+    unsigned __int128 r = 1;
+    for (unsigned i = 0; i < e; ++i) r = r * 2 % p;
+    return static_cast<uint64_t>(r);
+}
+
+constexpr uint64_t kInverse52[kNttPrimeCount] = {
+    InverseMod52(kNttPrimes[0]), InverseMod52(kNttPrimes[1]), InverseMod52(kNttPrimes[2])};
+constexpr uint64_t kR52[kNttPrimeCount] = {PowerOfTwoMod(52, kNttPrimes[0]),
+                                           PowerOfTwoMod(52, kNttPrimes[1]),
+                                           PowerOfTwoMod(52, kNttPrimes[2])};
+constexpr uint64_t kR104[kNttPrimeCount] = {PowerOfTwoMod(104, kNttPrimes[0]),
+                                            PowerOfTwoMod(104, kNttPrimes[1]),
+                                            PowerOfTwoMod(104, kNttPrimes[2])};
+
+inline PrimeVectors VectorsOf(unsigned prime) {
+    const uint64_t p = kNttPrimes[prime];
+    return {_mm512_set1_epi64(p), _mm512_set1_epi64(2 * p), _mm512_set1_epi64(kInverse52[prime]),
+            _mm512_set1_epi64(kR52[prime]), _mm512_set1_epi64(kR104[prime])};
+}
+
+inline V Load(const uint64_t* x) { return _mm512_loadu_si512(x); }
+inline void Store(uint64_t* x, V v) { _mm512_storeu_si512(x, v); }
+inline V Broadcast(uint64_t v) { return _mm512_set1_epi64(static_cast<long long>(v)); }
+
+// x below `bound` + bound brought below bound.
+inline V BelowV(V x, V bound) {
+    return _mm512_mask_sub_epi64(x, _mm512_cmpge_epu64_mask(x, bound), x, bound);
+}
+
+inline V ShoupMulV(V x, V w, V ws, V p) {
+    const V zero = _mm512_setzero_si512();
+    const V q = _mm512_madd52hi_epu64(zero, x, ws);
+    const V low = _mm512_madd52lo_epu64(zero, x, w);
+    const V qp = _mm512_madd52lo_epu64(zero, q, p);
+    return _mm512_and_si512(_mm512_sub_epi64(low, qp), Broadcast(kMask52));
+}
+
+inline V MontgomeryMulV(V x, V y, const PrimeVectors& c) {
+    const V zero = _mm512_setzero_si512();
+    const V low = _mm512_madd52lo_epu64(zero, x, y);
+    const V high = _mm512_madd52hi_epu64(zero, x, y);
+    const V m = _mm512_madd52lo_epu64(zero, low, c.pInverse52);
+    const V mp = _mm512_madd52hi_epu64(zero, m, c.p);
+    return _mm512_add_epi64(_mm512_sub_epi64(high, mp), c.p);
+}
+
+inline void ForwardButterflyV(V* u, V* v, V w, V ws, const PrimeVectors& c) {
+    const V a = BelowV(*u, c.twoP);
+    const V t = ShoupMulV(*v, w, ws, c.p);
+    *u = _mm512_add_epi64(a, t);
+    *v = _mm512_add_epi64(_mm512_sub_epi64(a, t), c.twoP);
+}
+
+// (u + v, (v - u) w): the inverse twiddles are stored negated (see
+// InverseTwiddle).
+inline void InverseButterflyV(V* u, V* v, V w, V ws, const PrimeVectors& c) {
+    const V a = *u, b = *v;
+    *u = BelowV(_mm512_add_epi64(a, b), c.twoP);
+    *v = ShoupMulV(_mm512_add_epi64(_mm512_sub_epi64(b, a), c.twoP), w, ws, c.p);
+}
+
+// The negated inverse twiddle of block b and its companion: w[3 2^j - 1 - b]
+// for b in the octave [2^j, 2^(j+1)), and -1 for block 0.
+inline void InverseTwiddle(const NttTable& t, uint64_t b, unsigned prime, uint64_t* w,
+                           uint64_t* ws) {
+    if (b == 0) {
+        const uint64_t p = kNttPrimes[prime];
+        *w = p - 1;
+        *ws = NttShoup(p - 1, p);
+        return;
+    }
+    const uint64_t at = InverseTwiddleIndex(b);
+    *w = t.w[at];
+    *ws = t.shoup[at];
+}
+
+// Twiddles of eight consecutive blocks first .. first + 7, each `repeat`
+// lanes wide (repeat * count = 8, count of 1, 2, 4 or 8 blocks).
+inline void ForwardTwiddles(const NttTable& t, uint64_t first, unsigned count, V* w, V* ws) {
+    const V index = count == 8   ? _mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0)
+                    : count == 4 ? _mm512_set_epi64(3, 3, 2, 2, 1, 1, 0, 0)
+                                 : _mm512_set_epi64(1, 1, 1, 1, 0, 0, 0, 0);
+    *w = _mm512_permutexvar_epi64(index, _mm512_maskz_loadu_epi64(static_cast<__mmask8>((1u << count) - 1), t.w + first));
+    *ws = _mm512_permutexvar_epi64(index,
+                                   _mm512_maskz_loadu_epi64(static_cast<__mmask8>((1u << count) - 1), t.shoup + first));
+}
+
+// The same for the inverse. Blocks first .. first + count - 1 with first a
+// multiple of count >= count lie in one octave, where their entries run
+// backwards from first's; the blocks from 0 on are looked up one by one.
+inline void InverseTwiddles(const NttTable& t, uint64_t first, unsigned count, unsigned prime,
+                            V* w, V* ws) {
+    if (first >= count) {
+        const V index = count == 8   ? _mm512_set_epi64(0, 1, 2, 3, 4, 5, 6, 7)
+                        : count == 4 ? _mm512_set_epi64(0, 0, 1, 1, 2, 2, 3, 3)
+                                     : _mm512_set_epi64(0, 0, 0, 0, 1, 1, 1, 1);
+        const uint64_t last = InverseTwiddleIndex(first) - (count - 1);
+        const __mmask8 mask = static_cast<__mmask8>((1u << count) - 1);
+        *w = _mm512_permutexvar_epi64(index, _mm512_maskz_loadu_epi64(mask, t.w + last));
+        *ws = _mm512_permutexvar_epi64(index, _mm512_maskz_loadu_epi64(mask, t.shoup + last));
+        return;
+    }
+    alignas(64) uint64_t lw[8], lws[8];
+    const unsigned repeat = 8 / count;
+    for (unsigned i = 0; i < 8; ++i) InverseTwiddle(t, first + i / repeat, prime, &lw[i], &lws[i]);
+    *w = _mm512_load_si512(lw);
+    *ws = _mm512_load_si512(lws);
+}
+
+// The last three levels of a forward transform (blocks of 8, 4 and 2) on the
+// 16 residues at x, which are the blocks b0 and b0 + 1 of 8.
+inline void ForwardLastLevels(uint64_t* x, uint64_t b0, const NttTable& t,
+                              const PrimeVectors& c) {
+    const V a = Load(x), b = Load(x + 8);
+    V w, ws;
+    // Blocks of 8: lanes 0..3 of each with lanes 4..7.
+    V u = _mm512_shuffle_i64x2(a, b, 0x44), v = _mm512_shuffle_i64x2(a, b, 0xEE);
+    ForwardTwiddles(t, b0, 2, &w, &ws);
+    ForwardButterflyV(&u, &v, w, ws, c);
+    // Blocks of 4: u holds a0..a3 b0..b3, v a4..a7 b4..b7.
+    const V pairLow = _mm512_set_epi64(13, 12, 5, 4, 9, 8, 1, 0);
+    const V pairHigh = _mm512_set_epi64(15, 14, 7, 6, 11, 10, 3, 2);
+    V u2 = _mm512_permutex2var_epi64(u, pairLow, v), v2 = _mm512_permutex2var_epi64(u, pairHigh, v);
+    ForwardTwiddles(t, 2 * b0, 4, &w, &ws);
+    ForwardButterflyV(&u2, &v2, w, ws, c);
+    // Blocks of 2: u2 holds a0 a1 a4 a5 b0 b1 b4 b5, v2 a2 a3 a6 a7 b2 b3 b6 b7.
+    V u3 = _mm512_unpacklo_epi64(u2, v2), v3 = _mm512_unpackhi_epi64(u2, v2);
+    ForwardTwiddles(t, 4 * b0, 8, &w, &ws);
+    ForwardButterflyV(&u3, &v3, w, ws, c);
+    // Back to natural order: u3 holds a0 a2 a4 a6 b0 b2 b4 b6, v3 the odd ones.
+    const V e = _mm512_unpacklo_epi64(u3, v3), f = _mm512_unpackhi_epi64(u3, v3);
+    Store(x, _mm512_permutex2var_epi64(e, _mm512_set_epi64(11, 10, 3, 2, 9, 8, 1, 0), f));
+    Store(x + 8, _mm512_permutex2var_epi64(e, _mm512_set_epi64(15, 14, 7, 6, 13, 12, 5, 4), f));
+}
+
+// The first three levels of an inverse transform, the same shuffles backwards.
+inline void InverseFirstLevels(uint64_t* x, uint64_t b0, const NttTable& t, unsigned prime,
+                               const PrimeVectors& c) {
+    const V a = Load(x), b = Load(x + 8);
+    V w, ws;
+    const V e = _mm512_permutex2var_epi64(a, _mm512_set_epi64(13, 12, 9, 8, 5, 4, 1, 0), b);
+    const V f = _mm512_permutex2var_epi64(a, _mm512_set_epi64(15, 14, 11, 10, 7, 6, 3, 2), b);
+    V u3 = _mm512_unpacklo_epi64(e, f), v3 = _mm512_unpackhi_epi64(e, f);
+    InverseTwiddles(t, 4 * b0, 8, prime, &w, &ws);
+    InverseButterflyV(&u3, &v3, w, ws, c);
+    V u2 = _mm512_unpacklo_epi64(u3, v3), v2 = _mm512_unpackhi_epi64(u3, v3);
+    InverseTwiddles(t, 2 * b0, 4, prime, &w, &ws);
+    InverseButterflyV(&u2, &v2, w, ws, c);
+    const V back0 = _mm512_set_epi64(13, 12, 5, 4, 9, 8, 1, 0);
+    const V back1 = _mm512_set_epi64(15, 14, 7, 6, 11, 10, 3, 2);
+    V u = _mm512_permutex2var_epi64(u2, back0, v2), v = _mm512_permutex2var_epi64(u2, back1, v2);
+    InverseTwiddles(t, b0, 2, prime, &w, &ws);
+    InverseButterflyV(&u, &v, w, ws, c);
+    Store(x, _mm512_shuffle_i64x2(u, v, 0x44));
+    Store(x + 8, _mm512_shuffle_i64x2(u, v, 0xEE));
+}
+
+void LoadIfma(uint64_t* x, const uint64_t* a, uint64_t n, uint64_t length, unsigned prime) {
+    const PrimeVectors c = VectorsOf(prime);
+    const V zero = _mm512_setzero_si512(), mask = Broadcast(kMask52);
+    uint64_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const V limb = Load(a + i);
+        const V a0 = _mm512_and_si512(limb, mask), a1 = _mm512_srli_epi64(limb, 52);
+        const V low = _mm512_madd52lo_epu64(_mm512_madd52lo_epu64(zero, a0, c.r52), a1, c.r104);
+        const V high = _mm512_madd52hi_epu64(_mm512_madd52hi_epu64(zero, a0, c.r52), a1, c.r104);
+        const V m = _mm512_madd52lo_epu64(zero, low, c.pInverse52);
+        const V mp = _mm512_madd52hi_epu64(zero, m, c.p);
+        const V r = _mm512_add_epi64(_mm512_add_epi64(high, _mm512_srli_epi64(low, 52)), c.p);
+        Store(x + i, _mm512_sub_epi64(r, mp));
+    }
+    kNttPortable.load(x + i, a + i, n - i, length - i, prime);
+}
+
+void ForwardLevelIfma(uint64_t* x, uint64_t size, uint64_t block, uint64_t from, uint64_t to,
+                      const NttTable& table, unsigned prime) {
+    const uint64_t h = size / 2;
+    if (h < 8 || from % 8 != 0 || to % 8 != 0) {
+        kNttPortable.forwardLevel(x, size, block, from, to, table, prime);
+        return;
+    }
+    const PrimeVectors c = VectorsOf(prime);
+    const V w = Broadcast(table.w[block]), ws = Broadcast(table.shoup[block]);
+    for (uint64_t j = from; j < to; j += 8) {
+        V u = Load(x + j), v = Load(x + j + h);
+        ForwardButterflyV(&u, &v, w, ws, c);
+        Store(x + j, u);
+        Store(x + j + h, v);
+    }
+}
+
+void InverseLevelIfma(uint64_t* x, uint64_t size, uint64_t block, uint64_t from, uint64_t to,
+                      const NttTable& table, unsigned prime) {
+    const uint64_t h = size / 2;
+    if (h < 8 || from % 8 != 0 || to % 8 != 0) {
+        kNttPortable.inverseLevel(x, size, block, from, to, table, prime);
+        return;
+    }
+    const PrimeVectors c = VectorsOf(prime);
+    uint64_t tw, tws;
+    InverseTwiddle(table, block, prime, &tw, &tws);
+    const V w = Broadcast(tw), ws = Broadcast(tws);
+    for (uint64_t j = from; j < to; j += 8) {
+        V u = Load(x + j), v = Load(x + j + h);
+        InverseButterflyV(&u, &v, w, ws, c);
+        Store(x + j, u);
+        Store(x + j + h, v);
+    }
+}
+
+constexpr uint64_t kLevelByLevel = 4096;
+
+void ForwardIfma(uint64_t* x, uint64_t size, uint64_t block, const NttTable& table,
+                 unsigned prime) {
+    if (size < 16) {
+        kNttPortable.forward(x, size, block, table, prime);
+        return;
+    }
+    if (size > kLevelByLevel) {
+        ForwardLevelIfma(x, size, block, 0, size / 2, table, prime);
+        ForwardIfma(x, size / 2, 2 * block, table, prime);
+        ForwardIfma(x + size / 2, size / 2, 2 * block + 1, table, prime);
+        return;
+    }
+    for (uint64_t m = 1; size / m >= 16; m *= 2) {
+        for (uint64_t b = 0; b < m; ++b) {
+            ForwardLevelIfma(x + b * (size / m), size / m, block * m + b, 0, size / m / 2, table,
+                             prime);
+        }
+    }
+    const PrimeVectors c = VectorsOf(prime);
+    const uint64_t first = block * (size / 8);  // its first block of 8
+    for (uint64_t j = 0; j < size; j += 16) ForwardLastLevels(x + j, first + j / 8, table, c);
+}
+
+void InverseIfma(uint64_t* x, uint64_t size, uint64_t block, const NttTable& table,
+                 unsigned prime) {
+    if (size < 16) {
+        kNttPortable.inverse(x, size, block, table, prime);
+        return;
+    }
+    if (size > kLevelByLevel) {
+        InverseIfma(x, size / 2, 2 * block, table, prime);
+        InverseIfma(x + size / 2, size / 2, 2 * block + 1, table, prime);
+        InverseLevelIfma(x, size, block, 0, size / 2, table, prime);
+        return;
+    }
+    const PrimeVectors c = VectorsOf(prime);
+    const uint64_t first = block * (size / 8);
+    for (uint64_t j = 0; j < size; j += 16) {
+        InverseFirstLevels(x + j, first + j / 8, table, prime, c);
+    }
+    for (uint64_t m = size / 16; m >= 1; m /= 2) {
+        for (uint64_t b = 0; b < m; ++b) {
+            InverseLevelIfma(x + b * (size / m), size / m, block * m + b, 0, size / m / 2, table,
+                             prime);
+        }
+    }
+}
+
+void PointwiseIfma(uint64_t* x, const uint64_t* y, uint64_t n, unsigned prime) {
+    const PrimeVectors c = VectorsOf(prime);
+    uint64_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const V a = BelowV(Load(x + i), c.twoP);
+        const V b = y ? BelowV(Load(y + i), c.twoP) : a;
+        Store(x + i, MontgomeryMulV(a, b, c));
+    }
+    // The tail with the same R as the vectors: below 2p, x y R^-1 by hand.
+    const uint64_t p = kNttPrimes[prime];
+    for (; i < n; ++i) {
+        const uint64_t a = Below(x[i], 2 * p), b = y ? Below(y[i], 2 * p) : a;
+        const unsigned __int128 t = static_cast<unsigned __int128>(a) * b;
+        const uint64_t low = static_cast<uint64_t>(t) & kMask52;
+        const uint64_t high = static_cast<uint64_t>(t >> 52);
+        const uint64_t m = (low * kInverse52[prime]) & kMask52;
+        const uint64_t mp = static_cast<uint64_t>((static_cast<unsigned __int128>(m) * p) >> 52);
+        x[i] = high - mp + p;
+    }
+}
+
+void CrtIfma(uint64_t* x0, uint64_t* x1, uint64_t* x2, uint64_t from, uint64_t to,
+             const uint64_t* scale, const uint64_t* scaleShoup) {
+    const NttCrtConstants& k = NttCrt();
+    const V p0 = Broadcast(kNttPrimes[0]), p1 = Broadcast(kNttPrimes[1]),
+            p2 = Broadcast(kNttPrimes[2]);
+    const V twoP1 = _mm512_add_epi64(p1, p1), twoP2 = _mm512_add_epi64(p2, p2);
+    const V s0 = Broadcast(scale[0]), s0s = Broadcast(scaleShoup[0]);
+    const V s1 = Broadcast(scale[1]), s1s = Broadcast(scaleShoup[1]);
+    const V s2 = Broadcast(scale[2]), s2s = Broadcast(scaleShoup[2]);
+    const V i01 = Broadcast(k.inv01[0]), i01s = Broadcast(k.inv01[1]);
+    const V i012 = Broadcast(k.inv012[0]), i012s = Broadcast(k.inv012[1]);
+    const V i12 = Broadcast(k.inv12[0]), i12s = Broadcast(k.inv12[1]);
+    uint64_t i = from;
+    for (; i + 8 <= to; i += 8) {
+        // The modular part as in CrtOne, eight at a time.
+        const V y0 = BelowV(ShoupMulV(Load(x0 + i), s0, s0s, p0), p0);
+        const V y1 = ShoupMulV(Load(x1 + i), s1, s1s, p1);
+        const V y2 = ShoupMulV(Load(x2 + i), s2, s2s, p2);
+        const V z1 = BelowV(
+            ShoupMulV(_mm512_sub_epi64(_mm512_add_epi64(y1, twoP1), BelowV(y0, p1)), i01, i01s, p1),
+            p1);
+        const V t = BelowV(ShoupMulV(_mm512_sub_epi64(_mm512_add_epi64(y2, twoP2), BelowV(y0, p2)),
+                                     i012, i012s, p2),
+                           p2);
+        const V z2 = BelowV(
+            _mm512_sub_epi64(_mm512_add_epi64(t, p2), BelowV(ShoupMulV(z1, i12, i12s, p2), p2)),
+            p2);
+        alignas(64) uint64_t a[8], b[8], d[8];
+        _mm512_store_si512(a, y0);
+        _mm512_store_si512(b, z1);
+        _mm512_store_si512(d, z2);
+        for (unsigned j = 0; j < 8; ++j) {
+            CoefficientDigits(a[j], b[j], d[j], k, &x0[i + j], &x1[i + j], &x2[i + j]);
+        }
+    }
+    kNttPortable.crt(x0, x1, x2, i, to, scale, scaleShoup);
+}
+
+}  // namespace
+
+const NttKernels kNttIfma = {52,          LoadIfma,         ForwardIfma,   ForwardLevelIfma,
+                             InverseIfma, InverseLevelIfma, PointwiseIfma, CrtIfma};
