@@ -156,9 +156,31 @@ int SwingStep(uint64_t to, uint64_t* reached) {
     return kAccOk;
 }
 
+uint64_t LimbsOfFactorial(uint64_t k) {
+    return BytesForDigits(static_cast<uint64_t>(EstimateDigits(static_cast<int64_t>(k)))) / 8;
+}
+
+// The zero limbs at the bottom of k!: its trailing zeros are its fives.
+uint64_t ZeroLimbsOfFactorial(uint64_t k) {
+    uint64_t zeros = 0;
+    for (uint64_t five = 5; five <= k; five *= 5) zeros += k / five;
+    return zeros / 18;
+}
+
+// The most limbs a product of the steps up to n! makes. A swing step to k
+// works on floor(k / 2)! without its zero limbs: its square and its product
+// have at most the limbs of k! without twice those, plus one. Each swing step
+// skips them all; word steps may leave the last one. The swing's own tree
+// stays within its words.
 uint64_t MostProductLimbs(uint64_t n) {
-    const uint64_t limbs = BytesForDigits(static_cast<uint64_t>(EstimateDigits(n))) / 8 + 1;
-    return limbs > SwingWordsBound(n) ? limbs : SwingWordsBound(n);
+    uint64_t most = SwingWordsBound(n);
+    for (uint64_t k = n; k > kWordStepsLimit; k /= 2) {
+        const uint64_t half = k / 2, zeros = ZeroLimbsOfFactorial(half);
+        const uint64_t low = half > kWordStepsLimit || zeros == 0 ? zeros : zeros - 1;
+        const uint64_t limbs = LimbsOfFactorial(k) + 1 - 2 * low;
+        if (limbs > most) most = limbs;
+    }
+    return most;
 }
 
 }  // namespace

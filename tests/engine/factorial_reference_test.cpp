@@ -22,7 +22,7 @@ namespace {
 #if defined(__SANITIZE_ADDRESS__)
 constexpr unsigned kLargestChecked = 100000;  // the unoptimized build takes minutes beyond
 #else
-constexpr unsigned kLargestChecked = 100000;
+constexpr unsigned kLargestChecked = 1000000;
 #endif
 
 bool ReferenceAvailable() { return ExpectedDigits(0) == "1"; }
