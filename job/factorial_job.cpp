@@ -92,6 +92,7 @@ Ending FailOnFault(DWORD fault) {
 // timing, the check and the file. The memory is given back on every path.
 Ending ComputeAndWrite(FactorialJob* job) {
     const DWORD fault = RunGuarded(MultiplyLoop, nullptr);
+    if (fault == 0) MarkEnd();
     // The helpers are done with the memory before it is read or released.
     TeamStop();
     const bool workReleased = WorkMemoryRelease() == 0;
@@ -99,7 +100,6 @@ Ending ComputeAndWrite(FactorialJob* job) {
         Release();
         return FailOnFault(fault);
     }
-    MarkEnd();
     ElapsedStartToEnd(&job->elapsed);
     job->resultDigits = CountResultDigits();
 
