@@ -98,27 +98,11 @@ inline void ForwardButterflyV(V* u, V* v, V w, V ws, const PrimeVectors& c) {
     *v = _mm512_add_epi64(_mm512_sub_epi64(a, t), c.twoP);
 }
 
-// (u + v, (v - u) w): the inverse twiddles are stored negated (see
-// InverseTwiddle).
+// (u + v, (v - u) w), with w the negated inverse twiddle (InverseTwiddle).
 inline void InverseButterflyV(V* u, V* v, V w, V ws, const PrimeVectors& c) {
     const V a = *u, b = *v;
     *u = BelowV(_mm512_add_epi64(a, b), c.twoP);
     *v = ShoupMulV(_mm512_add_epi64(_mm512_sub_epi64(b, a), c.twoP), w, ws, c.p);
-}
-
-// The negated inverse twiddle of block b and its companion: w[3 2^j - 1 - b]
-// for b in the octave [2^j, 2^(j+1)), and -1 for block 0.
-inline void InverseTwiddle(const NttTable& t, uint64_t b, unsigned prime, uint64_t* w,
-                           uint64_t* ws) {
-    if (b == 0) {
-        const uint64_t p = kNttPrimes[prime];
-        *w = p - 1;
-        *ws = NttShoup(p - 1, p);
-        return;
-    }
-    const uint64_t at = InverseTwiddleIndex(b);
-    *w = t.w[at];
-    *ws = t.shoup[at];
 }
 
 // Twiddles of eight consecutive blocks first .. first + 7, each `repeat`
@@ -303,6 +287,29 @@ void InverseRadix4(uint64_t* x, uint64_t size, uint64_t block, const NttTable& t
         Store(x + j + 2 * q, x2);
         Store(x + j + 3 * q, x3);
     }
+}
+
+void BuildOctaveIfma(unsigned prime, uint64_t half, uint64_t* w, uint64_t* shoup,
+                     uint64_t octave, uint64_t from, uint64_t to) {
+    const uint64_t p = kNttPrimes[prime];
+    const uint64_t r = NttPowMod(kNttRoots[prime], (p - 1) / (2 * half), p);
+    const uint64_t factor = NttPowMod(r, half / (2 * octave), p);
+    const V pv = Broadcast(p), c = Broadcast(factor), cs = Broadcast(NttShoup(factor, p));
+    const __m512d inverse = _mm512_set1_pd(4503599627370496.0 / static_cast<double>(p));
+    const V zero = _mm512_setzero_si512(), one = Broadcast(1);
+    uint64_t t = from;
+    for (; t + 8 <= to; t += 8) {
+        // As NttBuildOctave and NttShoup: the entry, then its companion from
+        // a double-precision estimate that is right or one off.
+        const V v = BelowV(ShoupMulV(Load(w + t), c, cs, pv), pv);
+        V q = _mm512_cvttpd_epu64(_mm512_mul_pd(_mm512_cvtepu64_pd(v), inverse));
+        const V rem = _mm512_sub_epi64(_mm512_slli_epi64(v, 52), _mm512_mullo_epi64(q, pv));
+        q = _mm512_mask_sub_epi64(q, _mm512_cmplt_epi64_mask(rem, zero), q, one);
+        q = _mm512_mask_add_epi64(q, _mm512_cmpge_epi64_mask(rem, pv), q, one);
+        Store(w + octave + t, v);
+        Store(shoup + octave + t, q);
+    }
+    NttBuildOctave(prime, half, w, shoup, octave, t, to);
 }
 
 void LoadIfma(uint64_t* x, const uint64_t* a, uint64_t n, uint64_t length, unsigned prime) {
@@ -532,5 +539,5 @@ void CrtIfma(uint64_t* x0, uint64_t* x1, uint64_t* x2, uint64_t from, uint64_t t
 
 }  // namespace
 
-const NttKernels kNttIfma = {52,          LoadIfma,         ForwardIfma,   ForwardLevelIfma,
+const NttKernels kNttIfma = {52,          BuildOctaveIfma,  LoadIfma,      ForwardIfma, ForwardLevelIfma,
                              InverseIfma, InverseLevelIfma, PointwiseIfma, CrtIfma};

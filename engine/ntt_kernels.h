@@ -57,6 +57,9 @@ struct NttTable {
 struct NttKernels {
     // Montgomery's R of pointwise and square, as a power of two.
     unsigned montgomeryLog;
+    // NttBuildOctave, the same entries.
+    void (*buildOctave)(unsigned prime, uint64_t half, uint64_t* w, uint64_t* shoup,
+                        uint64_t octave, uint64_t from, uint64_t to);
     // x[i] = a[i] mod p for i < n (a[i] < 10^18), below 4p; x[n .. length) = 0.
     void (*load)(uint64_t* x, const uint64_t* a, uint64_t n, uint64_t length, unsigned prime);
     // The forward transform of the block `block` of `size` elements at x, all
@@ -93,9 +96,16 @@ uint64_t NttMulMod(uint64_t a, uint64_t b, uint64_t p);  // a b mod p, any a, b
 uint64_t NttPowMod(uint64_t a, uint64_t e, uint64_t p);
 uint64_t NttShoup(uint64_t w, uint64_t p);  // floor(w 2^52 / p), w < p
 
-// Builds prime k's table for transforms up to 2 * half points (half a power
-// of two, at most 2^22) into w[0 .. half) and shoup[0 .. half).
-void NttBuildTable(unsigned prime, uint64_t half, uint64_t* w, uint64_t* shoup);
+// Prime k's table for transforms up to 2 * half points (half a power of two,
+// at most 2^22), in w[0 .. half) and shoup[0 .. half), is built octave by
+// octave, each from the ones below it: first the entries below `end` (a
+// power of two), then each octave [octave, 2 octave) above, in any ranges
+// [octave + from, octave + to).
+struct NttKernels;
+void NttBuildTableStart(const NttKernels& kernels, unsigned prime, uint64_t half, uint64_t* w,
+                        uint64_t* shoup, uint64_t end);
+void NttBuildOctave(unsigned prime, uint64_t half, uint64_t* w, uint64_t* shoup,
+                    uint64_t octave, uint64_t from, uint64_t to);
 
 // The constants of the CRT, per prime set (see ntt_portable.cpp).
 struct NttCrtConstants {

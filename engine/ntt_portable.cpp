@@ -53,9 +53,9 @@ void ForwardLevel(uint64_t* x, uint64_t size, uint64_t block, uint64_t from, uin
 void InverseLevel(uint64_t* x, uint64_t size, uint64_t block, uint64_t from, uint64_t to,
                   const NttTable& table, unsigned prime) {
     const uint64_t p = kNttPrimes[prime], h = size / 2;
-    const uint64_t at = InverseTwiddleIndex(block);
-    const uint64_t w = table.w[at], ws = table.shoup[at];
-    for (uint64_t j = from; j < to; ++j) InverseButterfly(&x[j], &x[j + h], w, ws, p, block != 0);
+    uint64_t w, ws;
+    InverseTwiddle(table, block, prime, &w, &ws);
+    for (uint64_t j = from; j < to; ++j) InverseButterfly(&x[j], &x[j + h], w, ws, p);
 }
 
 // Blocks up to this size go level by level; larger ones split after their
@@ -109,5 +109,5 @@ void Crt(uint64_t* x0, uint64_t* x1, uint64_t* x2, uint64_t from, uint64_t to,
 
 }  // namespace
 
-const NttKernels kNttPortable = {64,      Load,         Forward,   ForwardLevel,
-                                 Inverse, InverseLevel, Pointwise, Crt};
+const NttKernels kNttPortable = {64,      NttBuildOctave, Load,      Forward, ForwardLevel,
+                                 Inverse, InverseLevel,   Pointwise, Crt};

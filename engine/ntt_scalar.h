@@ -28,23 +28,36 @@ inline void ForwardButterfly(uint64_t* u, uint64_t* v, uint64_t w, uint64_t ws, 
     *v = a - t + 2 * p;
 }
 
-// The inverse butterfly on u, v below 2p: (u + v, (u - v) w) when `flip` is
-// false, (u + v, (v - u) w) when true.
-inline void InverseButterfly(uint64_t* u, uint64_t* v, uint64_t w, uint64_t ws, uint64_t p,
-                             bool flip) {
+// The inverse butterfly on u, v below 2p: (u + v, (v - u) w), where w is the
+// negated inverse twiddle (InverseTwiddle).
+inline void InverseButterfly(uint64_t* u, uint64_t* v, uint64_t w, uint64_t ws, uint64_t p) {
     const uint64_t a = *u, b = *v;
     *u = Below(a + b, 2 * p);
-    *v = ShoupMul(flip ? b - a + 2 * p : a - b + 2 * p, w, ws, p);
+    *v = ShoupMul(b - a + 2 * p, w, ws, p);
 }
 
-// The inverse transform's twiddle for block b of a level: the inverse of
+// The inverse transform's twiddle for block b of a level is the inverse of
 // w[b]. The table's octave [2^j, 2^(j+1)) holds r^(s 2^(K-1-j)) for the odd
 // s in bit-reversed order; the inverses are their negatives in the same
-// octave, backwards: w[b]^-1 = -w[3 2^j - 1 - b]. Block 0's twiddle is 1.
+// octave, backwards: w[b]^-1 = -w[3 2^j - 1 - b]. (Block 0's is 1.)
 inline uint64_t InverseTwiddleIndex(uint64_t b) {
-    if (b == 0) return 0;
     const uint64_t octave = uint64_t{1} << (63 - __builtin_clzll(b));
     return 3 * octave - 1 - b;
+}
+
+// The negated inverse twiddle of block b and its companion: w[3 2^j - 1 - b]
+// for b in the octave [2^j, 2^(j+1)), and -1 for block 0.
+inline void InverseTwiddle(const NttTable& t, uint64_t b, unsigned prime, uint64_t* w,
+                           uint64_t* ws) {
+    if (b == 0) {
+        const uint64_t p = kNttPrimes[prime];
+        *w = p - 1;
+        *ws = NttShoup(p - 1, p);
+        return;
+    }
+    const uint64_t at = InverseTwiddleIndex(b);
+    *w = t.w[at];
+    *ws = t.shoup[at];
 }
 
 // floor(v / 10^18) and v mod 10^18 for v < 2^120: the estimate from the top
