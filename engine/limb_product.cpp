@@ -78,7 +78,6 @@ struct Prepared {
     uint64_t half = 0;  // the tables serve transforms up to 2 * half points
     NttTable tables[kNttPrimeCount];
     uint64_t* w[kNttPrimeCount];  // the same tables, for building them
-    uint64_t* shoup[kNttPrimeCount];
     uint64_t longestProduct = 0;  // longest chunk transform a product may take
 };
 Prepared prepared;
@@ -505,7 +504,7 @@ uint64_t ProductWorkBytes(uint64_t resultLimbs) {
     const uint64_t product = LongestProductLength(resultLimbs);
     uint64_t longest = LongestSquareLength(resultLimbs);
     if (longest < product) longest = product;
-    const uint64_t tables = kNttPrimeCount * 2 * WorkWords(longest / 2);
+    const uint64_t tables = kNttPrimeCount * WorkWords(longest / 2);
     uint64_t work = SquareWordsUpTo(resultLimbs / 2);
     if (work < 2 * kNttPrimeCount * WorkWords(product)) {
         work = 2 * kNttPrimeCount * WorkWords(product);
@@ -520,14 +519,13 @@ void PrepareProducts(uint64_t resultLimbs) {
     prepared.half = longest / 2;
     for (unsigned k = 0; k < kNttPrimeCount; ++k) {
         prepared.w[k] = WorkTake(prepared.half);
-        prepared.shoup[k] = WorkTake(prepared.half);
-        prepared.tables[k] = {prepared.w[k], prepared.shoup[k]};
+        prepared.tables[k] = {prepared.w[k]};
     }
     // The small octaves a prime to a part, the large ones in ranges.
     constexpr uint64_t kWhole = 4096;
     uint64_t start = prepared.half < kWhole ? prepared.half : kWhole;
     TeamRun(kNttPrimeCount, [](void* c, unsigned k) {
-        NttBuildTableStart(Kernels(), k, prepared.half, prepared.w[k], prepared.shoup[k],
+        NttBuildTableStart(Kernels(), k, prepared.half, prepared.w[k],
                            *static_cast<uint64_t*>(c));
     }, &start);
     for (uint64_t octave = start; octave < prepared.half; octave *= 2) {
@@ -538,7 +536,7 @@ void PrepareProducts(uint64_t resultLimbs) {
         TeamRun(kNttPrimeCount * run.ranges, [](void* c, unsigned part) {
             const Run& u = *static_cast<Run*>(c);
             const unsigned k = part % kNttPrimeCount, range = part / kNttPrimeCount;
-            Kernels().buildOctave(k, prepared.half, prepared.w[k], prepared.shoup[k], u.octave,
+            Kernels().buildOctave(k, prepared.half, prepared.w[k], u.octave,
                            RangeFrom(u.octave, u.ranges, range),
                            RangeFrom(u.octave, u.ranges, range + 1));
         }, &run);

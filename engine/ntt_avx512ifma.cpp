@@ -5,12 +5,12 @@
 //
 // Bounds beyond those in ntt_kernels.h (all values below 2^52 = IFMA's
 // operand width; p < 2^50):
-// - Shoup products: hi52(x w') and lo52(x w) - lo52(q p) taken modulo 2^52
-//   are q and x w - q p, which lies in [0, 2p) < 2^52.
-// - Montgomery products with R = 2^52, for x, y < 2p: T = x y < 4p^2 < p 2^52,
-//   so hi = T >> 52 < p; with m = lo52(lo52(T) p^-1), lo52(m p) equals
-//   lo52(T), and T R^-1 = hi - hi52(m p) mod p lies in (-p, p): plus p, in
-//   [0, 2p).
+// - Shoup products (the CRT's constants): hi52(x w') and lo52(x w) -
+//   lo52(q p) taken modulo 2^52 are q and x w - q p, which lies in [0, 2p).
+// - Montgomery products with R = 2^52 (twiddles, pointwise), for x y < p 2^52
+//   (x < 4p with a twiddle w < p; x, y < 2p pointwise): hi = T >> 52 < p;
+//   with m = lo52(lo52(T) p^-1), lo52(m p) equals lo52(T), and T R^-1 =
+//   hi - hi52(m p) mod p lies in (-p, p): plus p, in [0, 2p).
 // - A limb a < 2^60 is a0 + a1 2^52 with a0 < 2^52, a1 < 2^8. T = a0 (2^52
 //   mod p) + a1 (2^104 mod p) is congruent to a 2^52 and below p 2^52 (1 +
 //   2^-44); its Montgomery reduction (with the low words of both products
@@ -31,38 +31,22 @@ namespace {
 
 using V = __m512i;
 
-constexpr uint64_t kMask52 = (uint64_t{1} << 52) - 1;
+constexpr uint64_t kMask52 = kNttMask52;
 
 struct PrimeVectors {
     V p, twoP, pInverse52;  // p^-1 mod 2^52
     V r52, r104;            // 2^52 and 2^104 mod p
 };
 
-constexpr uint64_t InverseMod52(uint64_t p) {
-    uint64_t x = p;
-    for (int i = 0; i < 5; ++i) x *= 2 - p * x;
-    return x & kMask52;
-}
-
-constexpr uint64_t PowerOfTwoMod(unsigned e, uint64_t p) {
-    unsigned __int128 r = 1;
-    for (unsigned i = 0; i < e; ++i) r = r * 2 % p;
-    return static_cast<uint64_t>(r);
-}
-
-constexpr uint64_t kInverse52[kNttPrimeCount] = {
-    InverseMod52(kNttPrimes[0]), InverseMod52(kNttPrimes[1]), InverseMod52(kNttPrimes[2])};
-constexpr uint64_t kR52[kNttPrimeCount] = {PowerOfTwoMod(52, kNttPrimes[0]),
-                                           PowerOfTwoMod(52, kNttPrimes[1]),
-                                           PowerOfTwoMod(52, kNttPrimes[2])};
-constexpr uint64_t kR104[kNttPrimeCount] = {PowerOfTwoMod(104, kNttPrimes[0]),
-                                            PowerOfTwoMod(104, kNttPrimes[1]),
-                                            PowerOfTwoMod(104, kNttPrimes[2])};
+constexpr uint64_t kR104[kNttPrimeCount] = {NttPowerOfTwoMod(104, kNttPrimes[0]),
+                                            NttPowerOfTwoMod(104, kNttPrimes[1]),
+                                            NttPowerOfTwoMod(104, kNttPrimes[2])};
 
 inline PrimeVectors VectorsOf(unsigned prime) {
     const uint64_t p = kNttPrimes[prime];
-    return {_mm512_set1_epi64(p), _mm512_set1_epi64(2 * p), _mm512_set1_epi64(kInverse52[prime]),
-            _mm512_set1_epi64(kR52[prime]), _mm512_set1_epi64(kR104[prime])};
+    return {_mm512_set1_epi64(p), _mm512_set1_epi64(2 * p),
+            _mm512_set1_epi64(kNttInverse52[prime]), _mm512_set1_epi64(kNttR52[prime]),
+            _mm512_set1_epi64(kR104[prime])};
 }
 
 inline V Load(const uint64_t* x) { return _mm512_loadu_si512(x); }
@@ -91,72 +75,63 @@ inline V MontgomeryMulV(V x, V y, const PrimeVectors& c) {
     return _mm512_add_epi64(_mm512_sub_epi64(high, mp), c.p);
 }
 
-inline void ForwardButterflyV(V* u, V* v, V w, V ws, const PrimeVectors& c) {
+inline void ForwardButterflyV(V* u, V* v, V w, const PrimeVectors& c) {
     const V a = BelowV(*u, c.twoP);
-    const V t = ShoupMulV(*v, w, ws, c.p);
+    const V t = MontgomeryMulV(*v, w, c);
     *u = _mm512_add_epi64(a, t);
     *v = _mm512_add_epi64(_mm512_sub_epi64(a, t), c.twoP);
 }
 
 // (u + v, (v - u) w), with w the negated inverse twiddle (InverseTwiddle).
-inline void InverseButterflyV(V* u, V* v, V w, V ws, const PrimeVectors& c) {
+inline void InverseButterflyV(V* u, V* v, V w, const PrimeVectors& c) {
     const V a = *u, b = *v;
     *u = BelowV(_mm512_add_epi64(a, b), c.twoP);
-    *v = ShoupMulV(_mm512_add_epi64(_mm512_sub_epi64(b, a), c.twoP), w, ws, c.p);
+    *v = MontgomeryMulV(_mm512_add_epi64(_mm512_sub_epi64(b, a), c.twoP), w, c);
 }
 
 // Twiddles of eight consecutive blocks first .. first + 7, each `repeat`
 // lanes wide (repeat * count = 8, count of 1, 2, 4 or 8 blocks).
-inline void ForwardTwiddles(const NttTable& t, uint64_t first, unsigned count, V* w, V* ws) {
+inline V ForwardTwiddles(const NttTable& t, uint64_t first, unsigned count) {
     const V index = count == 8   ? _mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0)
                     : count == 4 ? _mm512_set_epi64(3, 3, 2, 2, 1, 1, 0, 0)
                                  : _mm512_set_epi64(1, 1, 1, 1, 0, 0, 0, 0);
-    *w = _mm512_permutexvar_epi64(index, _mm512_maskz_loadu_epi64(static_cast<__mmask8>((1u << count) - 1), t.w + first));
-    *ws = _mm512_permutexvar_epi64(index,
-                                   _mm512_maskz_loadu_epi64(static_cast<__mmask8>((1u << count) - 1), t.shoup + first));
+    const __mmask8 mask = static_cast<__mmask8>((1u << count) - 1);
+    return _mm512_permutexvar_epi64(index, _mm512_maskz_loadu_epi64(mask, t.w + first));
 }
 
 // The same for the inverse. Blocks first .. first + count - 1 with first a
 // multiple of count >= count lie in one octave, where their entries run
 // backwards from first's; the blocks from 0 on are looked up one by one.
-inline void InverseTwiddles(const NttTable& t, uint64_t first, unsigned count, unsigned prime,
-                            V* w, V* ws) {
+inline V InverseTwiddles(const NttTable& t, uint64_t first, unsigned count, unsigned prime) {
     if (first >= count) {
         const V index = count == 8   ? _mm512_set_epi64(0, 1, 2, 3, 4, 5, 6, 7)
                         : count == 4 ? _mm512_set_epi64(0, 0, 1, 1, 2, 2, 3, 3)
                                      : _mm512_set_epi64(0, 0, 0, 0, 1, 1, 1, 1);
         const uint64_t last = InverseTwiddleIndex(first) - (count - 1);
         const __mmask8 mask = static_cast<__mmask8>((1u << count) - 1);
-        *w = _mm512_permutexvar_epi64(index, _mm512_maskz_loadu_epi64(mask, t.w + last));
-        *ws = _mm512_permutexvar_epi64(index, _mm512_maskz_loadu_epi64(mask, t.shoup + last));
-        return;
+        return _mm512_permutexvar_epi64(index, _mm512_maskz_loadu_epi64(mask, t.w + last));
     }
-    alignas(64) uint64_t lw[8], lws[8];
+    alignas(64) uint64_t lanes[8];
     const unsigned repeat = 8 / count;
-    for (unsigned i = 0; i < 8; ++i) InverseTwiddle(t, first + i / repeat, prime, &lw[i], &lws[i]);
-    *w = _mm512_load_si512(lw);
-    *ws = _mm512_load_si512(lws);
+    for (unsigned i = 0; i < 8; ++i) lanes[i] = InverseTwiddle(t, first + i / repeat, prime);
+    return _mm512_load_si512(lanes);
 }
 
 // The last three levels of a forward transform (blocks of 8, 4 and 2) on
 // the 16 residues in *a and *b, which are the blocks b0 and b0 + 1 of 8.
 inline void ForwardLastLevels(V* a, V* b, uint64_t b0, const NttTable& t,
                               const PrimeVectors& c) {
-    V w, ws;
     // Blocks of 8: lanes 0..3 of each with lanes 4..7.
     V u = _mm512_shuffle_i64x2(*a, *b, 0x44), v = _mm512_shuffle_i64x2(*a, *b, 0xEE);
-    ForwardTwiddles(t, b0, 2, &w, &ws);
-    ForwardButterflyV(&u, &v, w, ws, c);
+    ForwardButterflyV(&u, &v, ForwardTwiddles(t, b0, 2), c);
     // Blocks of 4: u holds a0..a3 b0..b3, v a4..a7 b4..b7.
     const V pairLow = _mm512_set_epi64(13, 12, 5, 4, 9, 8, 1, 0);
     const V pairHigh = _mm512_set_epi64(15, 14, 7, 6, 11, 10, 3, 2);
     V u2 = _mm512_permutex2var_epi64(u, pairLow, v), v2 = _mm512_permutex2var_epi64(u, pairHigh, v);
-    ForwardTwiddles(t, 2 * b0, 4, &w, &ws);
-    ForwardButterflyV(&u2, &v2, w, ws, c);
+    ForwardButterflyV(&u2, &v2, ForwardTwiddles(t, 2 * b0, 4), c);
     // Blocks of 2: u2 holds a0 a1 a4 a5 b0 b1 b4 b5, v2 a2 a3 a6 a7 b2 b3 b6 b7.
     V u3 = _mm512_unpacklo_epi64(u2, v2), v3 = _mm512_unpackhi_epi64(u2, v2);
-    ForwardTwiddles(t, 4 * b0, 8, &w, &ws);
-    ForwardButterflyV(&u3, &v3, w, ws, c);
+    ForwardButterflyV(&u3, &v3, ForwardTwiddles(t, 4 * b0, 8), c);
     // Back to natural order: u3 holds a0 a2 a4 a6 b0 b2 b4 b6, v3 the odd ones.
     const V e = _mm512_unpacklo_epi64(u3, v3), f = _mm512_unpackhi_epi64(u3, v3);
     *a = _mm512_permutex2var_epi64(e, _mm512_set_epi64(11, 10, 3, 2, 9, 8, 1, 0), f);
@@ -166,34 +141,24 @@ inline void ForwardLastLevels(V* a, V* b, uint64_t b0, const NttTable& t,
 // The first three levels of an inverse transform, the same shuffles backwards.
 inline void InverseFirstLevels(V* a, V* b, uint64_t b0, const NttTable& t, unsigned prime,
                                const PrimeVectors& c) {
-    V w, ws;
     const V e = _mm512_permutex2var_epi64(*a, _mm512_set_epi64(13, 12, 9, 8, 5, 4, 1, 0), *b);
     const V f = _mm512_permutex2var_epi64(*a, _mm512_set_epi64(15, 14, 11, 10, 7, 6, 3, 2), *b);
     V u3 = _mm512_unpacklo_epi64(e, f), v3 = _mm512_unpackhi_epi64(e, f);
-    InverseTwiddles(t, 4 * b0, 8, prime, &w, &ws);
-    InverseButterflyV(&u3, &v3, w, ws, c);
+    InverseButterflyV(&u3, &v3, InverseTwiddles(t, 4 * b0, 8, prime), c);
     V u2 = _mm512_unpacklo_epi64(u3, v3), v2 = _mm512_unpackhi_epi64(u3, v3);
-    InverseTwiddles(t, 2 * b0, 4, prime, &w, &ws);
-    InverseButterflyV(&u2, &v2, w, ws, c);
+    InverseButterflyV(&u2, &v2, InverseTwiddles(t, 2 * b0, 4, prime), c);
     const V back0 = _mm512_set_epi64(13, 12, 5, 4, 9, 8, 1, 0);
     const V back1 = _mm512_set_epi64(15, 14, 7, 6, 11, 10, 3, 2);
     V u = _mm512_permutex2var_epi64(u2, back0, v2), v = _mm512_permutex2var_epi64(u2, back1, v2);
-    InverseTwiddles(t, b0, 2, prime, &w, &ws);
-    InverseButterflyV(&u, &v, w, ws, c);
+    InverseButterflyV(&u, &v, InverseTwiddles(t, b0, 2, prime), c);
     *a = _mm512_shuffle_i64x2(u, v, 0x44);
     *b = _mm512_shuffle_i64x2(u, v, 0xEE);
 }
 
-inline void BroadcastTwiddle(const NttTable& t, uint64_t b, V* w, V* ws) {
-    *w = Broadcast(t.w[b]);
-    *ws = Broadcast(t.shoup[b]);
-}
+inline V BroadcastTwiddle(const NttTable& t, uint64_t b) { return Broadcast(t.w[b]); }
 
-inline void BroadcastInverseTwiddle(const NttTable& t, uint64_t b, unsigned prime, V* w, V* ws) {
-    uint64_t tw, tws;
-    InverseTwiddle(t, b, prime, &tw, &tws);
-    *w = Broadcast(tw);
-    *ws = Broadcast(tws);
+inline V BroadcastInverseTwiddle(const NttTable& t, uint64_t b, unsigned prime) {
+    return Broadcast(InverseTwiddle(t, b, prime));
 }
 
 // A whole forward transform of the block `block` of 8 kVectors residues
@@ -211,9 +176,8 @@ inline void ForwardLeaf(uint64_t* x, uint64_t block, const NttTable& t, const Pr
 #pragma GCC unroll 4
         for (int i = 0; i < kVectors / 2; ++i) {
             const int b = i / h, lo = 2 * h * b + i % h;
-            V w, ws;
-            BroadcastTwiddle(t, block * (kVectors / (2 * h)) + b, &w, &ws);
-            ForwardButterflyV(&v[lo], &v[lo + h], w, ws, c);
+                    const V w = BroadcastTwiddle(t, block * (kVectors / (2 * h)) + b);
+            ForwardButterflyV(&v[lo], &v[lo + h], w, c);
         }
     }
 #pragma GCC unroll 4
@@ -237,9 +201,8 @@ inline void InverseLeaf(uint64_t* x, uint64_t block, const NttTable& t, unsigned
 #pragma GCC unroll 4
         for (int i = 0; i < kVectors / 2; ++i) {
             const int b = i / h, lo = 2 * h * b + i % h;
-            V w, ws;
-            BroadcastInverseTwiddle(t, block * (kVectors / (2 * h)) + b, prime, &w, &ws);
-            InverseButterflyV(&v[lo], &v[lo + h], w, ws, c);
+                    const V w = BroadcastInverseTwiddle(t, block * (kVectors / (2 * h)) + b, prime);
+            InverseButterflyV(&v[lo], &v[lo + h], w, c);
         }
     }
 #pragma GCC unroll 8
@@ -252,16 +215,14 @@ inline void InverseLeaf(uint64_t* x, uint64_t block, const NttTable& t, unsigned
 void ForwardRadix4(uint64_t* x, uint64_t size, uint64_t block, const NttTable& t,
                    const PrimeVectors& c) {
     const uint64_t q = size / 4;
-    V w, ws, wa, wsa, wb, wsb;
-    BroadcastTwiddle(t, block, &w, &ws);
-    BroadcastTwiddle(t, 2 * block, &wa, &wsa);
-    BroadcastTwiddle(t, 2 * block + 1, &wb, &wsb);
+    const V w = BroadcastTwiddle(t, block), wa = BroadcastTwiddle(t, 2 * block),
+            wb = BroadcastTwiddle(t, 2 * block + 1);
     for (uint64_t j = 0; j < q; j += 8) {
         V x0 = Load(x + j), x1 = Load(x + j + q), x2 = Load(x + j + 2 * q), x3 = Load(x + j + 3 * q);
-        ForwardButterflyV(&x0, &x2, w, ws, c);
-        ForwardButterflyV(&x1, &x3, w, ws, c);
-        ForwardButterflyV(&x0, &x1, wa, wsa, c);
-        ForwardButterflyV(&x2, &x3, wb, wsb, c);
+        ForwardButterflyV(&x0, &x2, w, c);
+        ForwardButterflyV(&x1, &x3, w, c);
+        ForwardButterflyV(&x0, &x1, wa, c);
+        ForwardButterflyV(&x2, &x3, wb, c);
         Store(x + j, x0);
         Store(x + j + q, x1);
         Store(x + j + 2 * q, x2);
@@ -272,16 +233,15 @@ void ForwardRadix4(uint64_t* x, uint64_t size, uint64_t block, const NttTable& t
 void InverseRadix4(uint64_t* x, uint64_t size, uint64_t block, const NttTable& t, unsigned prime,
                    const PrimeVectors& c) {
     const uint64_t q = size / 4;
-    V w, ws, wa, wsa, wb, wsb;
-    BroadcastInverseTwiddle(t, block, prime, &w, &ws);
-    BroadcastInverseTwiddle(t, 2 * block, prime, &wa, &wsa);
-    BroadcastInverseTwiddle(t, 2 * block + 1, prime, &wb, &wsb);
+    const V w = BroadcastInverseTwiddle(t, block, prime),
+            wa = BroadcastInverseTwiddle(t, 2 * block, prime),
+            wb = BroadcastInverseTwiddle(t, 2 * block + 1, prime);
     for (uint64_t j = 0; j < q; j += 8) {
         V x0 = Load(x + j), x1 = Load(x + j + q), x2 = Load(x + j + 2 * q), x3 = Load(x + j + 3 * q);
-        InverseButterflyV(&x0, &x1, wa, wsa, c);
-        InverseButterflyV(&x2, &x3, wb, wsb, c);
-        InverseButterflyV(&x0, &x2, w, ws, c);
-        InverseButterflyV(&x1, &x3, w, ws, c);
+        InverseButterflyV(&x0, &x1, wa, c);
+        InverseButterflyV(&x2, &x3, wb, c);
+        InverseButterflyV(&x0, &x2, w, c);
+        InverseButterflyV(&x1, &x3, w, c);
         Store(x + j, x0);
         Store(x + j + q, x1);
         Store(x + j + 2 * q, x2);
@@ -289,27 +249,15 @@ void InverseRadix4(uint64_t* x, uint64_t size, uint64_t block, const NttTable& t
     }
 }
 
-void BuildOctaveIfma(unsigned prime, uint64_t half, uint64_t* w, uint64_t* shoup,
-                     uint64_t octave, uint64_t from, uint64_t to) {
-    const uint64_t p = kNttPrimes[prime];
-    const uint64_t r = NttPowMod(kNttRoots[prime], (p - 1) / (2 * half), p);
-    const uint64_t factor = NttPowMod(r, half / (2 * octave), p);
-    const V pv = Broadcast(p), c = Broadcast(factor), cs = Broadcast(NttShoup(factor, p));
-    const __m512d inverse = _mm512_set1_pd(4503599627370496.0 / static_cast<double>(p));
-    const V zero = _mm512_setzero_si512(), one = Broadcast(1);
+void BuildOctaveIfma(unsigned prime, uint64_t half, uint64_t* w, uint64_t octave, uint64_t from,
+                     uint64_t to) {
+    const PrimeVectors c = VectorsOf(prime);
+    const V factor = Broadcast(NttOctaveFactor(prime, half, octave));
     uint64_t t = from;
     for (; t + 8 <= to; t += 8) {
-        // As NttBuildOctave and NttShoup: the entry, then its companion from
-        // a double-precision estimate that is right or one off.
-        const V v = BelowV(ShoupMulV(Load(w + t), c, cs, pv), pv);
-        V q = _mm512_cvttpd_epu64(_mm512_mul_pd(_mm512_cvtepu64_pd(v), inverse));
-        const V rem = _mm512_sub_epi64(_mm512_slli_epi64(v, 52), _mm512_mullo_epi64(q, pv));
-        q = _mm512_mask_sub_epi64(q, _mm512_cmplt_epi64_mask(rem, zero), q, one);
-        q = _mm512_mask_add_epi64(q, _mm512_cmpge_epi64_mask(rem, pv), q, one);
-        Store(w + octave + t, v);
-        Store(shoup + octave + t, q);
+        Store(w + octave + t, BelowV(MontgomeryMulV(Load(w + t), factor, c), c.p));
     }
-    NttBuildOctave(prime, half, w, shoup, octave, t, to);
+    NttBuildOctave(prime, half, w, octave, t, to);
 }
 
 void LoadIfma(uint64_t* x, const uint64_t* a, uint64_t n, uint64_t length, unsigned prime) {
@@ -337,10 +285,10 @@ void ForwardLevelIfma(uint64_t* x, uint64_t size, uint64_t block, uint64_t from,
         return;
     }
     const PrimeVectors c = VectorsOf(prime);
-    const V w = Broadcast(table.w[block]), ws = Broadcast(table.shoup[block]);
+    const V w = BroadcastTwiddle(table, block);
     for (uint64_t j = from; j < to; j += 8) {
         V u = Load(x + j), v = Load(x + j + h);
-        ForwardButterflyV(&u, &v, w, ws, c);
+        ForwardButterflyV(&u, &v, w, c);
         Store(x + j, u);
         Store(x + j + h, v);
     }
@@ -354,12 +302,10 @@ void InverseLevelIfma(uint64_t* x, uint64_t size, uint64_t block, uint64_t from,
         return;
     }
     const PrimeVectors c = VectorsOf(prime);
-    uint64_t tw, tws;
-    InverseTwiddle(table, block, prime, &tw, &tws);
-    const V w = Broadcast(tw), ws = Broadcast(tws);
+    const V w = BroadcastInverseTwiddle(table, block, prime);
     for (uint64_t j = from; j < to; j += 8) {
         V u = Load(x + j), v = Load(x + j + h);
-        InverseButterflyV(&u, &v, w, ws, c);
+        InverseButterflyV(&u, &v, w, c);
         Store(x + j, u);
         Store(x + j + h, v);
     }
@@ -373,11 +319,10 @@ void ForwardBlock(uint64_t* x, uint64_t size, uint64_t block, const NttTable& t,
     if (size == 32) return ForwardLeaf<4>(x, block, t, c);
     if (size == 16) return ForwardLeaf<2>(x, block, t, c);
     if (size == 128) {
-        V w, ws;
-        BroadcastTwiddle(t, block, &w, &ws);
+            const V w = BroadcastTwiddle(t, block);
         for (uint64_t j = 0; j < 64; j += 8) {
             V u = Load(x + j), v = Load(x + j + 64);
-            ForwardButterflyV(&u, &v, w, ws, c);
+            ForwardButterflyV(&u, &v, w, c);
             Store(x + j, u);
             Store(x + j + 64, v);
         }
@@ -397,11 +342,10 @@ void InverseBlock(uint64_t* x, uint64_t size, uint64_t block, const NttTable& t,
     if (size == 128) {
         InverseLeaf<8>(x, 2 * block, t, prime, c);
         InverseLeaf<8>(x + 64, 2 * block + 1, t, prime, c);
-        V w, ws;
-        BroadcastInverseTwiddle(t, block, prime, &w, &ws);
+            const V w = BroadcastInverseTwiddle(t, block, prime);
         for (uint64_t j = 0; j < 64; j += 8) {
             V u = Load(x + j), v = Load(x + j + 64);
-            InverseButterflyV(&u, &v, w, ws, c);
+            InverseButterflyV(&u, &v, w, c);
             Store(x + j, u);
             Store(x + j + 64, v);
         }
@@ -440,7 +384,7 @@ void PointwiseIfma(uint64_t* x, const uint64_t* y, uint64_t n, unsigned prime) {
         const unsigned __int128 t = static_cast<unsigned __int128>(a) * b;
         const uint64_t low = static_cast<uint64_t>(t) & kMask52;
         const uint64_t high = static_cast<uint64_t>(t >> 52);
-        const uint64_t m = (low * kInverse52[prime]) & kMask52;
+        const uint64_t m = (low * kNttInverse52[prime]) & kMask52;
         const uint64_t mp = static_cast<uint64_t>((static_cast<unsigned __int128>(m) * p) >> 52);
         x[i] = high - mp + p;
     }

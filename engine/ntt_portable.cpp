@@ -45,17 +45,14 @@ void Load(uint64_t* x, const uint64_t* a, uint64_t n, uint64_t length, unsigned 
 
 void ForwardLevel(uint64_t* x, uint64_t size, uint64_t block, uint64_t from, uint64_t to,
                   const NttTable& table, unsigned prime) {
-    const uint64_t p = kNttPrimes[prime], h = size / 2;
-    const uint64_t w = table.w[block], ws = table.shoup[block];
-    for (uint64_t j = from; j < to; ++j) ForwardButterfly(&x[j], &x[j + h], w, ws, p);
+    const uint64_t h = size / 2, w = table.w[block];
+    for (uint64_t j = from; j < to; ++j) ForwardButterfly(&x[j], &x[j + h], w, prime);
 }
 
 void InverseLevel(uint64_t* x, uint64_t size, uint64_t block, uint64_t from, uint64_t to,
                   const NttTable& table, unsigned prime) {
-    const uint64_t p = kNttPrimes[prime], h = size / 2;
-    uint64_t w, ws;
-    InverseTwiddle(table, block, prime, &w, &ws);
-    for (uint64_t j = from; j < to; ++j) InverseButterfly(&x[j], &x[j + h], w, ws, p);
+    const uint64_t h = size / 2, w = InverseTwiddle(table, block, prime);
+    for (uint64_t j = from; j < to; ++j) InverseButterfly(&x[j], &x[j + h], w, prime);
 }
 
 // Blocks up to this size go level by level; larger ones split after their

@@ -20,20 +20,32 @@ inline uint64_t ShoupMul(uint64_t x, uint64_t w, uint64_t ws, uint64_t p) {
 
 inline uint64_t Below(uint64_t x, uint64_t bound) { return x >= bound ? x - bound : x; }
 
-// The forward butterfly on u, v below 4p with twiddle (w, ws).
-inline void ForwardButterfly(uint64_t* u, uint64_t* v, uint64_t w, uint64_t ws, uint64_t p) {
+// x times the twiddle w (Montgomery form, R = 2^52) mod p, in [0, 2p), for
+// x < 4p, w < p.
+inline uint64_t TwiddleMul(uint64_t x, uint64_t w, unsigned prime) {
+    const uint64_t p = kNttPrimes[prime];
+    const unsigned __int128 t = static_cast<unsigned __int128>(x) * w;
+    const uint64_t m = (static_cast<uint64_t>(t) * kNttInverse52[prime]) & kNttMask52;
+    const uint64_t mp = static_cast<uint64_t>((static_cast<unsigned __int128>(m) * p) >> 52);
+    return static_cast<uint64_t>(t >> 52) - mp + p;
+}
+
+// The forward butterfly on u, v below 4p with twiddle w.
+inline void ForwardButterfly(uint64_t* u, uint64_t* v, uint64_t w, unsigned prime) {
+    const uint64_t p = kNttPrimes[prime];
     const uint64_t a = Below(*u, 2 * p);
-    const uint64_t t = ShoupMul(*v, w, ws, p);
+    const uint64_t t = TwiddleMul(*v, w, prime);
     *u = a + t;
     *v = a - t + 2 * p;
 }
 
 // The inverse butterfly on u, v below 2p: (u + v, (v - u) w), where w is the
 // negated inverse twiddle (InverseTwiddle).
-inline void InverseButterfly(uint64_t* u, uint64_t* v, uint64_t w, uint64_t ws, uint64_t p) {
+inline void InverseButterfly(uint64_t* u, uint64_t* v, uint64_t w, unsigned prime) {
+    const uint64_t p = kNttPrimes[prime];
     const uint64_t a = *u, b = *v;
     *u = Below(a + b, 2 * p);
-    *v = ShoupMul(b - a + 2 * p, w, ws, p);
+    *v = TwiddleMul(b - a + 2 * p, w, prime);
 }
 
 // The inverse transform's twiddle for block b of a level is the inverse of
@@ -45,19 +57,10 @@ inline uint64_t InverseTwiddleIndex(uint64_t b) {
     return 3 * octave - 1 - b;
 }
 
-// The negated inverse twiddle of block b and its companion: w[3 2^j - 1 - b]
-// for b in the octave [2^j, 2^(j+1)), and -1 for block 0.
-inline void InverseTwiddle(const NttTable& t, uint64_t b, unsigned prime, uint64_t* w,
-                           uint64_t* ws) {
-    if (b == 0) {
-        const uint64_t p = kNttPrimes[prime];
-        *w = p - 1;
-        *ws = NttShoup(p - 1, p);
-        return;
-    }
-    const uint64_t at = InverseTwiddleIndex(b);
-    *w = t.w[at];
-    *ws = t.shoup[at];
+// The negated inverse twiddle of block b: w[3 2^j - 1 - b] for b in the
+// octave [2^j, 2^(j+1)), and -1 (in Montgomery form) for block 0.
+inline uint64_t InverseTwiddle(const NttTable& t, uint64_t b, unsigned prime) {
+    return b == 0 ? kNttPrimes[prime] - kNttR52[prime] : t.w[InverseTwiddleIndex(b)];
 }
 
 // floor(v / 10^18) and v mod 10^18 for v < 2^120: the estimate from the top

@@ -26,28 +26,26 @@ uint64_t NttShoup(uint64_t w, uint64_t p) {
     return q - (r < 0) + (r >= static_cast<int64_t>(p));
 }
 
+uint64_t NttOctaveFactor(unsigned prime, uint64_t half, uint64_t octave) {
+    // r has order 2 half. The octave [2^j, 2^(j+1)) is the one below it times
+    // r^(half / 2^(j+1)): bitrev(2^j + t) = bitrev(t) + half / 2^(j+1).
+    const uint64_t p = kNttPrimes[prime];
+    const uint64_t r = NttPowMod(kNttRoots[prime], (p - 1) / (2 * half), p);
+    return NttMulMod(NttPowMod(r, half / (2 * octave), p), kNttR52[prime], p);
+}
+
 void NttBuildTableStart(const NttKernels& kernels, unsigned prime, uint64_t half, uint64_t* w,
-                        uint64_t* shoup, uint64_t end) {
-    const auto build = kernels.buildOctave;
-    w[0] = 1;
-    shoup[0] = NttShoup(1, kNttPrimes[prime]);
+                        uint64_t end) {
+    w[0] = kNttR52[prime];  // 1
     for (uint64_t octave = 1; octave < end; octave *= 2) {
-        build(prime, half, w, shoup, octave, 0, octave);
+        kernels.buildOctave(prime, half, w, octave, 0, octave);
     }
 }
 
-void NttBuildOctave(unsigned prime, uint64_t half, uint64_t* w, uint64_t* shoup,
-                    uint64_t octave, uint64_t from, uint64_t to) {
-    const uint64_t p = kNttPrimes[prime];
-    // r has order 2 half. The octave [2^j, 2^(j+1)) is the one below it times
-    // r^(half / 2^(j+1)): bitrev(2^j + t) = bitrev(t) + half / 2^(j+1).
-    const uint64_t r = NttPowMod(kNttRoots[prime], (p - 1) / (2 * half), p);
-    const uint64_t c = NttPowMod(r, half / (2 * octave), p), cs = NttShoup(c, p);
-    for (uint64_t t = from; t < to; ++t) {
-        const uint64_t v = Below(ShoupMul(w[t], c, cs, p), p);
-        w[octave + t] = v;
-        shoup[octave + t] = NttShoup(v, p);
-    }
+void NttBuildOctave(unsigned prime, uint64_t half, uint64_t* w, uint64_t octave, uint64_t from,
+                    uint64_t to) {
+    const uint64_t p = kNttPrimes[prime], c = NttOctaveFactor(prime, half, octave);
+    for (uint64_t t = from; t < to; ++t) w[octave + t] = Below(TwiddleMul(w[t], c, prime), p);
 }
 
 const NttCrtConstants& NttCrt() {

@@ -34,14 +34,13 @@ std::vector<int> SupportedEngines() {
 
 // Twiddle tables for transforms up to 2 * half points.
 struct Tables {
-    std::vector<uint64_t> w[kNttPrimeCount], shoup[kNttPrimeCount];
+    std::vector<uint64_t> w[kNttPrimeCount];
     NttTable table[kNttPrimeCount];
     explicit Tables(uint64_t half) {
         for (unsigned k = 0; k < kNttPrimeCount; ++k) {
             w[k].resize(half);
-            shoup[k].resize(half);
-            NttBuildTableStart(kNttPortable, k, half, w[k].data(), shoup[k].data(), half);
-            table[k] = {w[k].data(), shoup[k].data()};
+            NttBuildTableStart(kNttPortable, k, half, w[k].data(), half);
+            table[k] = {w[k].data()};
         }
     }
 };
