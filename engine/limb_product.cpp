@@ -77,6 +77,7 @@ void Schoolbook(uint64_t* r, const uint64_t* a, uint64_t na, const uint64_t* b, 
 struct Prepared {
     uint64_t half = 0;  // the tables serve transforms up to 2 * half points
     NttTable tables[kNttPrimeCount];
+    uint64_t* w[kNttPrimeCount];  // the same tables, for building them
     uint64_t longestProduct = 0;  // longest chunk transform a product may take
 };
 Prepared prepared;
@@ -261,32 +262,45 @@ inline uint64_t LimbOfDigits(const TransformSet& s, uint64_t count, uint64_t i, 
     return v - c * kLimbBase;
 }
 
-// r[0 .. limbs) = the number the digits of coefficients [0, count) make.
-void StoreDigits(const TransformSet& s, uint64_t count, uint64_t* r, uint64_t limbs) {
-    uint64_t carry = 0;
-    for (uint64_t i = 0; i < limbs; ++i) r[i] = LimbOfDigits(s, count, i, &carry);
-}
-
-// r[at ..] += the number the digits of coefficients [0, count) make, for
-// limbs [at, at + set) set in place of what is there, the rest added; the
-// carry runs on through r as far as it goes.
-void AddDigits(const TransformSet& s, uint64_t count, uint64_t* r, uint64_t set,
-               uint64_t limbs) {
-    uint64_t carry = 0;
-    for (uint64_t i = 0; i < limbs; ++i) {
-        const uint64_t v = LimbOfDigits(s, count, i, &carry);
-        if (i < set) {
-            r[i] = v;
-            continue;
+// r[0 .. limbs) = the number the digits of coefficients [0, count) make,
+// set over r[0 .. set) and added to r[set .. limbs); the carry runs on
+// through r above as far as it goes. Ranges of limbs go to the team, each
+// from a carry of 0; their carries (below 5) are added afterwards in order.
+void PlaceDigits(const TransformSet& s, uint64_t count, uint64_t* r, uint64_t set,
+                 uint64_t limbs) {
+    constexpr unsigned kMostRanges = 64;
+    struct Run {
+        const TransformSet* s;
+        uint64_t count, set, limbs;
+        uint64_t* r;
+        unsigned ranges;
+        uint64_t carries[kMostRanges];
+    } run = {&s, count, set, limbs, r, RangeParts(limbs), {}};
+    if (run.ranges > kMostRanges) run.ranges = kMostRanges;
+    TeamRun(run.ranges, [](void* c, unsigned part) {
+        Run& u = *static_cast<Run*>(c);
+        const uint64_t from = RangeFrom(u.limbs, u.ranges, part);
+        const uint64_t to = RangeFrom(u.limbs, u.ranges, part + 1);
+        uint64_t carry = 0;
+        for (uint64_t i = from; i < to; ++i) {
+            const uint64_t v = LimbOfDigits(*u.s, u.count, i, &carry);
+            if (i < u.set) {
+                u.r[i] = v;
+                continue;
+            }
+            const uint64_t sum = u.r[i] + v;
+            carry += sum >= kLimbBase;
+            u.r[i] = sum >= kLimbBase ? sum - kLimbBase : sum;
         }
-        const uint64_t sum = r[i] + v;
-        carry += sum >= kLimbBase;
-        r[i] = sum >= kLimbBase ? sum - kLimbBase : sum;
-    }
-    for (uint64_t i = limbs; carry != 0; ++i) {
-        const uint64_t sum = r[i] + carry;
-        carry = sum >= kLimbBase;
-        r[i] = carry ? sum - kLimbBase : sum;
+        u.carries[part] = carry;
+    }, &run);
+    for (unsigned part = 0; part < run.ranges; ++part) {
+        uint64_t carry = run.carries[part];
+        for (uint64_t i = RangeFrom(limbs, run.ranges, part + 1); carry != 0; ++i) {
+            const uint64_t sum = r[i] + carry;
+            carry = sum >= kLimbBase;
+            r[i] = carry ? sum - kLimbBase : sum;
+        }
     }
 }
 
@@ -332,6 +346,36 @@ uint64_t ResidueSquareWords(uint64_t n) {
     return own + (plan.top ? ResidueSquareWords(plan.top) : 0);
 }
 
+// The wrap-around of a square of s's length whose top `top` coefficients wrap
+// round. First (c set) their residues, coefficients [top - 1, 2 top - 1) of
+// c, the square of the top limbs alone, go to s above its length, brought to
+// s's scale; then (c null, after s's inverse) they are taken off the
+// coefficients they wrapped onto.
+void CorrectWrap(TransformSet& s, const TransformSet* c, uint64_t top, bool place) {
+    struct Run {
+        TransformSet* s;
+        const TransformSet* c;
+        uint64_t top;
+        bool place;
+        unsigned ranges;
+    } run = {&s, c, top, place, RangeParts(top)};
+    TeamRun(kNttPrimeCount * run.ranges, [](void* context, unsigned part) {
+        const Run& u = *static_cast<Run*>(context);
+        const unsigned k = part % kNttPrimeCount, range = part / kNttPrimeCount;
+        const uint64_t from = RangeFrom(u.top, u.ranges, range);
+        const uint64_t to = RangeFrom(u.top, u.ranges, range + 1);
+        const uint64_t p = kNttPrimes[k], length = u.s->length;
+        uint64_t* x = u.s->x[k];
+        if (u.place) {
+            const uint64_t f = length / u.c->length % p, fs = NttShoup(f, p);
+            const uint64_t* y = u.c->x[k] + u.top - 1;
+            for (uint64_t i = from; i < to; ++i) x[length + i] = ShoupMul(y[i], f, fs, p);
+        } else {
+            for (uint64_t i = from; i < to; ++i) x[i] = Below(x[i] + 2 * p - x[length + i], 2 * p);
+        }
+    }, &run);
+}
+
 // The residues of the coefficients [0, 2 n - 1) of a^2, times length R^-1,
 // in a set taken here (the caller gives it back) of that length.
 TransformSet ResidueSquare(const uint64_t* a, uint64_t n) {
@@ -344,26 +388,14 @@ TransformSet ResidueSquare(const uint64_t* a, uint64_t n) {
         // square of a's top `top` limbs, brought to this set's scale.
         const uint64_t t = plan.top;
         TransformSet c = ResidueSquare(a + n - t, t);
-        for (unsigned k = 0; k < kNttPrimeCount; ++k) {
-            const uint64_t p = kNttPrimes[k];
-            const uint64_t f = plan.length / c.length % p, fs = NttShoup(f, p);
-            for (uint64_t i = 0; i < t; ++i) {
-                s.x[k][plan.length + i] = ShoupMul(c.x[k][t - 1 + i], f, fs, p);
-            }
-        }
+        CorrectWrap(s, &c, t, true);
         WorkGive(c.x[0]);
     }
     LoadAll(s, a, n);
     Forward(s);
     PointwiseAll(s, nullptr);
     Inverse(s);
-    for (unsigned k = 0; k < kNttPrimeCount; ++k) {
-        const uint64_t p = kNttPrimes[k];
-        uint64_t* x = s.x[k];
-        for (uint64_t i = 0; i < plan.top; ++i) {
-            x[i] = Below(x[i] + 2 * p - x[plan.length + i], 2 * p);
-        }
-    }
+    if (plan.top != 0) CorrectWrap(s, nullptr, plan.top, false);
     return s;
 }
 
@@ -371,7 +403,7 @@ void TransformSquare(uint64_t* r, const uint64_t* a, uint64_t na) {
     const uint64_t count = 2 * na - 1;
     TransformSet s = ResidueSquare(a, na);
     CrtAll(s, count);
-    StoreDigits(s, count, r, 2 * na);
+    PlaceDigits(s, count, r, 2 * na, 2 * na);
     WorkGive(s.x[0]);
 }
 
@@ -395,11 +427,7 @@ void TransformProduct(uint64_t* r, const uint64_t* a, uint64_t na, const uint64_
         PointwiseAll(s, bs.x);
         Inverse(s);
         CrtAll(s, count);
-        if (top) {
-            StoreDigits(s, count, r + from, n + nb);
-        } else {
-            AddDigits(s, count, r + from, n, n + nb);
-        }
+        PlaceDigits(s, count, r + from, top ? n + nb : n, n + nb);
         if (from == 0) break;
         from -= chunk;
     }
@@ -476,7 +504,7 @@ uint64_t ProductWorkBytes(uint64_t resultLimbs) {
     const uint64_t product = LongestProductLength(resultLimbs);
     uint64_t longest = LongestSquareLength(resultLimbs);
     if (longest < product) longest = product;
-    const uint64_t tables = kNttPrimeCount * 2 * WorkWords(longest / 2);
+    const uint64_t tables = kNttPrimeCount * WorkWords(longest / 2);
     uint64_t work = SquareWordsUpTo(resultLimbs / 2);
     if (work < 2 * kNttPrimeCount * WorkWords(product)) {
         work = 2 * kNttPrimeCount * WorkWords(product);
@@ -490,9 +518,27 @@ void PrepareProducts(uint64_t resultLimbs) {
     if (longest < prepared.longestProduct) longest = prepared.longestProduct;
     prepared.half = longest / 2;
     for (unsigned k = 0; k < kNttPrimeCount; ++k) {
-        uint64_t* w = WorkTake(prepared.half);
-        uint64_t* shoup = WorkTake(prepared.half);
-        NttBuildTable(k, prepared.half, w, shoup);
-        prepared.tables[k] = {w, shoup};
+        prepared.w[k] = WorkTake(prepared.half);
+        prepared.tables[k] = {prepared.w[k]};
+    }
+    // The small octaves a prime to a part, the large ones in ranges.
+    constexpr uint64_t kWhole = 4096;
+    uint64_t start = prepared.half < kWhole ? prepared.half : kWhole;
+    TeamRun(kNttPrimeCount, [](void* c, unsigned k) {
+        NttBuildTableStart(Kernels(), k, prepared.half, prepared.w[k],
+                           *static_cast<uint64_t*>(c));
+    }, &start);
+    for (uint64_t octave = start; octave < prepared.half; octave *= 2) {
+        struct Run {
+            uint64_t octave;
+            unsigned ranges;
+        } run = {octave, RangeParts(octave)};
+        TeamRun(kNttPrimeCount * run.ranges, [](void* c, unsigned part) {
+            const Run& u = *static_cast<Run*>(c);
+            const unsigned k = part % kNttPrimeCount, range = part / kNttPrimeCount;
+            Kernels().buildOctave(k, prepared.half, prepared.w[k], u.octave,
+                           RangeFrom(u.octave, u.ranges, range),
+                           RangeFrom(u.octave, u.ranges, range + 1));
+        }, &run);
     }
 }

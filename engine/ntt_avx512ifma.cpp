@@ -5,12 +5,12 @@
 //
 // Bounds beyond those in ntt_kernels.h (all values below 2^52 = IFMA's
 // operand width; p < 2^50):
-// - Shoup products: hi52(x w') and lo52(x w) - lo52(q p) taken modulo 2^52
-//   are q and x w - q p, which lies in [0, 2p) < 2^52.
-// - Montgomery products with R = 2^52, for x, y < 2p: T = x y < 4p^2 < p 2^52,
-//   so hi = T >> 52 < p; with m = lo52(lo52(T) p^-1), lo52(m p) equals
-//   lo52(T), and T R^-1 = hi - hi52(m p) mod p lies in (-p, p): plus p, in
-//   [0, 2p).
+// - Shoup products (the CRT's constants): hi52(x w') and lo52(x w) -
+//   lo52(q p) taken modulo 2^52 are q and x w - q p, which lies in [0, 2p).
+// - Montgomery products with R = 2^52 (twiddles, pointwise), for x y < p 2^52
+//   (x < 4p with a twiddle w < p; x, y < 2p pointwise): hi = T >> 52 < p;
+//   with m = lo52(lo52(T) p^-1), lo52(m p) equals lo52(T), and T R^-1 =
+//   hi - hi52(m p) mod p lies in (-p, p): plus p, in [0, 2p).
 // - A limb a < 2^60 is a0 + a1 2^52 with a0 < 2^52, a1 < 2^8. T = a0 (2^52
 //   mod p) + a1 (2^104 mod p) is congruent to a 2^52 and below p 2^52 (1 +
 //   2^-44); its Montgomery reduction (with the low words of both products
@@ -20,8 +20,9 @@
 #include <immintrin.h>
 
 // GCC 12's AVX-512 intrinsics pass an undefined vector as the merge source of
-// their unmasked forms, which -Wmaybe-uninitialized reports at every use.
+// their unmasked forms, which -W(maybe-)uninitialized reports at every use.
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 
 #include "engine/ntt_kernels.h"
 #include "engine/ntt_scalar.h"
@@ -30,38 +31,22 @@ namespace {
 
 using V = __m512i;
 
-constexpr uint64_t kMask52 = (uint64_t{1} << 52) - 1;
+constexpr uint64_t kMask52 = kNttMask52;
 
 struct PrimeVectors {
     V p, twoP, pInverse52;  // p^-1 mod 2^52
     V r52, r104;            // 2^52 and 2^104 mod p
 };
 
-constexpr uint64_t InverseMod52(uint64_t p) {
-    uint64_t x = p;
-    for (int i = 0; i < 5; ++i) x *= 2 - p * x;
-    return x & kMask52;
-}
-
-constexpr uint64_t PowerOfTwoMod(unsigned e, uint64_t p) {
-    unsigned __int128 r = 1;
-    for (unsigned i = 0; i < e; ++i) r = r * 2 % p;
-    return static_cast<uint64_t>(r);
-}
-
-constexpr uint64_t kInverse52[kNttPrimeCount] = {
-    InverseMod52(kNttPrimes[0]), InverseMod52(kNttPrimes[1]), InverseMod52(kNttPrimes[2])};
-constexpr uint64_t kR52[kNttPrimeCount] = {PowerOfTwoMod(52, kNttPrimes[0]),
-                                           PowerOfTwoMod(52, kNttPrimes[1]),
-                                           PowerOfTwoMod(52, kNttPrimes[2])};
-constexpr uint64_t kR104[kNttPrimeCount] = {PowerOfTwoMod(104, kNttPrimes[0]),
-                                            PowerOfTwoMod(104, kNttPrimes[1]),
-                                            PowerOfTwoMod(104, kNttPrimes[2])};
+constexpr uint64_t kR104[kNttPrimeCount] = {NttPowerOfTwoMod(104, kNttPrimes[0]),
+                                            NttPowerOfTwoMod(104, kNttPrimes[1]),
+                                            NttPowerOfTwoMod(104, kNttPrimes[2])};
 
 inline PrimeVectors VectorsOf(unsigned prime) {
     const uint64_t p = kNttPrimes[prime];
-    return {_mm512_set1_epi64(p), _mm512_set1_epi64(2 * p), _mm512_set1_epi64(kInverse52[prime]),
-            _mm512_set1_epi64(kR52[prime]), _mm512_set1_epi64(kR104[prime])};
+    return {_mm512_set1_epi64(p), _mm512_set1_epi64(2 * p),
+            _mm512_set1_epi64(kNttInverse52[prime]), _mm512_set1_epi64(kNttR52[prime]),
+            _mm512_set1_epi64(kR104[prime])};
 }
 
 inline V Load(const uint64_t* x) { return _mm512_loadu_si512(x); }
@@ -90,115 +75,189 @@ inline V MontgomeryMulV(V x, V y, const PrimeVectors& c) {
     return _mm512_add_epi64(_mm512_sub_epi64(high, mp), c.p);
 }
 
-inline void ForwardButterflyV(V* u, V* v, V w, V ws, const PrimeVectors& c) {
+inline void ForwardButterflyV(V* u, V* v, V w, const PrimeVectors& c) {
     const V a = BelowV(*u, c.twoP);
-    const V t = ShoupMulV(*v, w, ws, c.p);
+    const V t = MontgomeryMulV(*v, w, c);
     *u = _mm512_add_epi64(a, t);
     *v = _mm512_add_epi64(_mm512_sub_epi64(a, t), c.twoP);
 }
 
-// (u + v, (v - u) w): the inverse twiddles are stored negated (see
-// InverseTwiddle).
-inline void InverseButterflyV(V* u, V* v, V w, V ws, const PrimeVectors& c) {
+// (u + v, (v - u) w), with w the negated inverse twiddle (InverseTwiddle).
+inline void InverseButterflyV(V* u, V* v, V w, const PrimeVectors& c) {
     const V a = *u, b = *v;
     *u = BelowV(_mm512_add_epi64(a, b), c.twoP);
-    *v = ShoupMulV(_mm512_add_epi64(_mm512_sub_epi64(b, a), c.twoP), w, ws, c.p);
-}
-
-// The negated inverse twiddle of block b and its companion: w[3 2^j - 1 - b]
-// for b in the octave [2^j, 2^(j+1)), and -1 for block 0.
-inline void InverseTwiddle(const NttTable& t, uint64_t b, unsigned prime, uint64_t* w,
-                           uint64_t* ws) {
-    if (b == 0) {
-        const uint64_t p = kNttPrimes[prime];
-        *w = p - 1;
-        *ws = NttShoup(p - 1, p);
-        return;
-    }
-    const uint64_t at = InverseTwiddleIndex(b);
-    *w = t.w[at];
-    *ws = t.shoup[at];
+    *v = MontgomeryMulV(_mm512_add_epi64(_mm512_sub_epi64(b, a), c.twoP), w, c);
 }
 
 // Twiddles of eight consecutive blocks first .. first + 7, each `repeat`
 // lanes wide (repeat * count = 8, count of 1, 2, 4 or 8 blocks).
-inline void ForwardTwiddles(const NttTable& t, uint64_t first, unsigned count, V* w, V* ws) {
+inline V ForwardTwiddles(const NttTable& t, uint64_t first, unsigned count) {
     const V index = count == 8   ? _mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0)
                     : count == 4 ? _mm512_set_epi64(3, 3, 2, 2, 1, 1, 0, 0)
                                  : _mm512_set_epi64(1, 1, 1, 1, 0, 0, 0, 0);
-    *w = _mm512_permutexvar_epi64(index, _mm512_maskz_loadu_epi64(static_cast<__mmask8>((1u << count) - 1), t.w + first));
-    *ws = _mm512_permutexvar_epi64(index,
-                                   _mm512_maskz_loadu_epi64(static_cast<__mmask8>((1u << count) - 1), t.shoup + first));
+    const __mmask8 mask = static_cast<__mmask8>((1u << count) - 1);
+    return _mm512_permutexvar_epi64(index, _mm512_maskz_loadu_epi64(mask, t.w + first));
 }
 
 // The same for the inverse. Blocks first .. first + count - 1 with first a
 // multiple of count >= count lie in one octave, where their entries run
 // backwards from first's; the blocks from 0 on are looked up one by one.
-inline void InverseTwiddles(const NttTable& t, uint64_t first, unsigned count, unsigned prime,
-                            V* w, V* ws) {
+inline V InverseTwiddles(const NttTable& t, uint64_t first, unsigned count, unsigned prime) {
     if (first >= count) {
         const V index = count == 8   ? _mm512_set_epi64(0, 1, 2, 3, 4, 5, 6, 7)
                         : count == 4 ? _mm512_set_epi64(0, 0, 1, 1, 2, 2, 3, 3)
                                      : _mm512_set_epi64(0, 0, 0, 0, 1, 1, 1, 1);
         const uint64_t last = InverseTwiddleIndex(first) - (count - 1);
         const __mmask8 mask = static_cast<__mmask8>((1u << count) - 1);
-        *w = _mm512_permutexvar_epi64(index, _mm512_maskz_loadu_epi64(mask, t.w + last));
-        *ws = _mm512_permutexvar_epi64(index, _mm512_maskz_loadu_epi64(mask, t.shoup + last));
-        return;
+        return _mm512_permutexvar_epi64(index, _mm512_maskz_loadu_epi64(mask, t.w + last));
     }
-    alignas(64) uint64_t lw[8], lws[8];
+    alignas(64) uint64_t lanes[8];
     const unsigned repeat = 8 / count;
-    for (unsigned i = 0; i < 8; ++i) InverseTwiddle(t, first + i / repeat, prime, &lw[i], &lws[i]);
-    *w = _mm512_load_si512(lw);
-    *ws = _mm512_load_si512(lws);
+    for (unsigned i = 0; i < 8; ++i) lanes[i] = InverseTwiddle(t, first + i / repeat, prime);
+    return _mm512_load_si512(lanes);
 }
 
-// The last three levels of a forward transform (blocks of 8, 4 and 2) on the
-// 16 residues at x, which are the blocks b0 and b0 + 1 of 8.
-inline void ForwardLastLevels(uint64_t* x, uint64_t b0, const NttTable& t,
+// The last three levels of a forward transform (blocks of 8, 4 and 2) on
+// the 16 residues in *a and *b, which are the blocks b0 and b0 + 1 of 8.
+inline void ForwardLastLevels(V* a, V* b, uint64_t b0, const NttTable& t,
                               const PrimeVectors& c) {
-    const V a = Load(x), b = Load(x + 8);
-    V w, ws;
     // Blocks of 8: lanes 0..3 of each with lanes 4..7.
-    V u = _mm512_shuffle_i64x2(a, b, 0x44), v = _mm512_shuffle_i64x2(a, b, 0xEE);
-    ForwardTwiddles(t, b0, 2, &w, &ws);
-    ForwardButterflyV(&u, &v, w, ws, c);
+    V u = _mm512_shuffle_i64x2(*a, *b, 0x44), v = _mm512_shuffle_i64x2(*a, *b, 0xEE);
+    ForwardButterflyV(&u, &v, ForwardTwiddles(t, b0, 2), c);
     // Blocks of 4: u holds a0..a3 b0..b3, v a4..a7 b4..b7.
     const V pairLow = _mm512_set_epi64(13, 12, 5, 4, 9, 8, 1, 0);
     const V pairHigh = _mm512_set_epi64(15, 14, 7, 6, 11, 10, 3, 2);
     V u2 = _mm512_permutex2var_epi64(u, pairLow, v), v2 = _mm512_permutex2var_epi64(u, pairHigh, v);
-    ForwardTwiddles(t, 2 * b0, 4, &w, &ws);
-    ForwardButterflyV(&u2, &v2, w, ws, c);
+    ForwardButterflyV(&u2, &v2, ForwardTwiddles(t, 2 * b0, 4), c);
     // Blocks of 2: u2 holds a0 a1 a4 a5 b0 b1 b4 b5, v2 a2 a3 a6 a7 b2 b3 b6 b7.
     V u3 = _mm512_unpacklo_epi64(u2, v2), v3 = _mm512_unpackhi_epi64(u2, v2);
-    ForwardTwiddles(t, 4 * b0, 8, &w, &ws);
-    ForwardButterflyV(&u3, &v3, w, ws, c);
+    ForwardButterflyV(&u3, &v3, ForwardTwiddles(t, 4 * b0, 8), c);
     // Back to natural order: u3 holds a0 a2 a4 a6 b0 b2 b4 b6, v3 the odd ones.
     const V e = _mm512_unpacklo_epi64(u3, v3), f = _mm512_unpackhi_epi64(u3, v3);
-    Store(x, _mm512_permutex2var_epi64(e, _mm512_set_epi64(11, 10, 3, 2, 9, 8, 1, 0), f));
-    Store(x + 8, _mm512_permutex2var_epi64(e, _mm512_set_epi64(15, 14, 7, 6, 13, 12, 5, 4), f));
+    *a = _mm512_permutex2var_epi64(e, _mm512_set_epi64(11, 10, 3, 2, 9, 8, 1, 0), f);
+    *b = _mm512_permutex2var_epi64(e, _mm512_set_epi64(15, 14, 7, 6, 13, 12, 5, 4), f);
 }
 
 // The first three levels of an inverse transform, the same shuffles backwards.
-inline void InverseFirstLevels(uint64_t* x, uint64_t b0, const NttTable& t, unsigned prime,
+inline void InverseFirstLevels(V* a, V* b, uint64_t b0, const NttTable& t, unsigned prime,
                                const PrimeVectors& c) {
-    const V a = Load(x), b = Load(x + 8);
-    V w, ws;
-    const V e = _mm512_permutex2var_epi64(a, _mm512_set_epi64(13, 12, 9, 8, 5, 4, 1, 0), b);
-    const V f = _mm512_permutex2var_epi64(a, _mm512_set_epi64(15, 14, 11, 10, 7, 6, 3, 2), b);
+    const V e = _mm512_permutex2var_epi64(*a, _mm512_set_epi64(13, 12, 9, 8, 5, 4, 1, 0), *b);
+    const V f = _mm512_permutex2var_epi64(*a, _mm512_set_epi64(15, 14, 11, 10, 7, 6, 3, 2), *b);
     V u3 = _mm512_unpacklo_epi64(e, f), v3 = _mm512_unpackhi_epi64(e, f);
-    InverseTwiddles(t, 4 * b0, 8, prime, &w, &ws);
-    InverseButterflyV(&u3, &v3, w, ws, c);
+    InverseButterflyV(&u3, &v3, InverseTwiddles(t, 4 * b0, 8, prime), c);
     V u2 = _mm512_unpacklo_epi64(u3, v3), v2 = _mm512_unpackhi_epi64(u3, v3);
-    InverseTwiddles(t, 2 * b0, 4, prime, &w, &ws);
-    InverseButterflyV(&u2, &v2, w, ws, c);
+    InverseButterflyV(&u2, &v2, InverseTwiddles(t, 2 * b0, 4, prime), c);
     const V back0 = _mm512_set_epi64(13, 12, 5, 4, 9, 8, 1, 0);
     const V back1 = _mm512_set_epi64(15, 14, 7, 6, 11, 10, 3, 2);
     V u = _mm512_permutex2var_epi64(u2, back0, v2), v = _mm512_permutex2var_epi64(u2, back1, v2);
-    InverseTwiddles(t, b0, 2, prime, &w, &ws);
-    InverseButterflyV(&u, &v, w, ws, c);
-    Store(x, _mm512_shuffle_i64x2(u, v, 0x44));
-    Store(x + 8, _mm512_shuffle_i64x2(u, v, 0xEE));
+    InverseButterflyV(&u, &v, InverseTwiddles(t, b0, 2, prime), c);
+    *a = _mm512_shuffle_i64x2(u, v, 0x44);
+    *b = _mm512_shuffle_i64x2(u, v, 0xEE);
+}
+
+inline V BroadcastTwiddle(const NttTable& t, uint64_t b) { return Broadcast(t.w[b]); }
+
+inline V BroadcastInverseTwiddle(const NttTable& t, uint64_t b, unsigned prime) {
+    return Broadcast(InverseTwiddle(t, b, prime));
+}
+
+// A whole forward transform of the block `block` of 8 kVectors residues
+// (16, 32 or 64) in registers: the levels between vectors, then the last
+// three within them.
+template <int kVectors>
+inline void ForwardLeaf(uint64_t* x, uint64_t block, const NttTable& t, const PrimeVectors& c) {
+    V v[kVectors];
+#pragma GCC unroll 8
+    for (int i = 0; i < kVectors; ++i) v[i] = Load(x + 8 * i);
+    // Level by level, halves of h vectors: the pair i is vector j of the
+    // block i / h of the level (whose index is block * kVectors / (2 h) + i / h).
+#pragma GCC unroll 3
+    for (int h = kVectors / 2; h >= 1; h /= 2) {
+#pragma GCC unroll 4
+        for (int i = 0; i < kVectors / 2; ++i) {
+            const int b = i / h, lo = 2 * h * b + i % h;
+                    const V w = BroadcastTwiddle(t, block * (kVectors / (2 * h)) + b);
+            ForwardButterflyV(&v[lo], &v[lo + h], w, c);
+        }
+    }
+#pragma GCC unroll 4
+    for (int i = 0; i < kVectors; i += 2) ForwardLastLevels(&v[i], &v[i + 1], block * kVectors + i, t, c);
+#pragma GCC unroll 8
+    for (int i = 0; i < kVectors; ++i) Store(x + 8 * i, v[i]);
+}
+
+template <int kVectors>
+inline void InverseLeaf(uint64_t* x, uint64_t block, const NttTable& t, unsigned prime,
+                        const PrimeVectors& c) {
+    V v[kVectors];
+#pragma GCC unroll 8
+    for (int i = 0; i < kVectors; ++i) v[i] = Load(x + 8 * i);
+#pragma GCC unroll 4
+    for (int i = 0; i < kVectors; i += 2) {
+        InverseFirstLevels(&v[i], &v[i + 1], block * kVectors + i, t, prime, c);
+    }
+#pragma GCC unroll 3
+    for (int h = 1; h < kVectors; h *= 2) {
+#pragma GCC unroll 4
+        for (int i = 0; i < kVectors / 2; ++i) {
+            const int b = i / h, lo = 2 * h * b + i % h;
+                    const V w = BroadcastInverseTwiddle(t, block * (kVectors / (2 * h)) + b, prime);
+            InverseButterflyV(&v[lo], &v[lo + h], w, c);
+        }
+    }
+#pragma GCC unroll 8
+    for (int i = 0; i < kVectors; ++i) Store(x + 8 * i, v[i]);
+}
+
+// The top two levels of a block at once: its quarters q0 .. q3 meet as
+// (q0, q2), (q1, q3) with the block's twiddle, then (q0, q1), (q2, q3) with
+// those of its halves.
+void ForwardRadix4(uint64_t* x, uint64_t size, uint64_t block, const NttTable& t,
+                   const PrimeVectors& c) {
+    const uint64_t q = size / 4;
+    const V w = BroadcastTwiddle(t, block), wa = BroadcastTwiddle(t, 2 * block),
+            wb = BroadcastTwiddle(t, 2 * block + 1);
+    for (uint64_t j = 0; j < q; j += 8) {
+        V x0 = Load(x + j), x1 = Load(x + j + q), x2 = Load(x + j + 2 * q), x3 = Load(x + j + 3 * q);
+        ForwardButterflyV(&x0, &x2, w, c);
+        ForwardButterflyV(&x1, &x3, w, c);
+        ForwardButterflyV(&x0, &x1, wa, c);
+        ForwardButterflyV(&x2, &x3, wb, c);
+        Store(x + j, x0);
+        Store(x + j + q, x1);
+        Store(x + j + 2 * q, x2);
+        Store(x + j + 3 * q, x3);
+    }
+}
+
+void InverseRadix4(uint64_t* x, uint64_t size, uint64_t block, const NttTable& t, unsigned prime,
+                   const PrimeVectors& c) {
+    const uint64_t q = size / 4;
+    const V w = BroadcastInverseTwiddle(t, block, prime),
+            wa = BroadcastInverseTwiddle(t, 2 * block, prime),
+            wb = BroadcastInverseTwiddle(t, 2 * block + 1, prime);
+    for (uint64_t j = 0; j < q; j += 8) {
+        V x0 = Load(x + j), x1 = Load(x + j + q), x2 = Load(x + j + 2 * q), x3 = Load(x + j + 3 * q);
+        InverseButterflyV(&x0, &x1, wa, c);
+        InverseButterflyV(&x2, &x3, wb, c);
+        InverseButterflyV(&x0, &x2, w, c);
+        InverseButterflyV(&x1, &x3, w, c);
+        Store(x + j, x0);
+        Store(x + j + q, x1);
+        Store(x + j + 2 * q, x2);
+        Store(x + j + 3 * q, x3);
+    }
+}
+
+void BuildOctaveIfma(unsigned prime, uint64_t half, uint64_t* w, uint64_t octave, uint64_t from,
+                     uint64_t to) {
+    const PrimeVectors c = VectorsOf(prime);
+    const V factor = Broadcast(NttOctaveFactor(prime, half, octave));
+    uint64_t t = from;
+    for (; t + 8 <= to; t += 8) {
+        Store(w + octave + t, BelowV(MontgomeryMulV(Load(w + t), factor, c), c.p));
+    }
+    NttBuildOctave(prime, half, w, octave, t, to);
 }
 
 void LoadIfma(uint64_t* x, const uint64_t* a, uint64_t n, uint64_t length, unsigned prime) {
@@ -226,10 +285,10 @@ void ForwardLevelIfma(uint64_t* x, uint64_t size, uint64_t block, uint64_t from,
         return;
     }
     const PrimeVectors c = VectorsOf(prime);
-    const V w = Broadcast(table.w[block]), ws = Broadcast(table.shoup[block]);
+    const V w = BroadcastTwiddle(table, block);
     for (uint64_t j = from; j < to; j += 8) {
         V u = Load(x + j), v = Load(x + j + h);
-        ForwardButterflyV(&u, &v, w, ws, c);
+        ForwardButterflyV(&u, &v, w, c);
         Store(x + j, u);
         Store(x + j + h, v);
     }
@@ -243,65 +302,71 @@ void InverseLevelIfma(uint64_t* x, uint64_t size, uint64_t block, uint64_t from,
         return;
     }
     const PrimeVectors c = VectorsOf(prime);
-    uint64_t tw, tws;
-    InverseTwiddle(table, block, prime, &tw, &tws);
-    const V w = Broadcast(tw), ws = Broadcast(tws);
+    const V w = BroadcastInverseTwiddle(table, block, prime);
     for (uint64_t j = from; j < to; j += 8) {
         V u = Load(x + j), v = Load(x + j + h);
-        InverseButterflyV(&u, &v, w, ws, c);
+        InverseButterflyV(&u, &v, w, c);
         Store(x + j, u);
         Store(x + j + h, v);
     }
 }
 
-constexpr uint64_t kLevelByLevel = 4096;
+// Blocks of up to 64 residues are done in registers; larger ones two levels
+// at a time, then their quarters, depth first so that they work in cache.
+void ForwardBlock(uint64_t* x, uint64_t size, uint64_t block, const NttTable& t,
+                  const PrimeVectors& c) {
+    if (size == 64) return ForwardLeaf<8>(x, block, t, c);
+    if (size == 32) return ForwardLeaf<4>(x, block, t, c);
+    if (size == 16) return ForwardLeaf<2>(x, block, t, c);
+    if (size == 128) {
+            const V w = BroadcastTwiddle(t, block);
+        for (uint64_t j = 0; j < 64; j += 8) {
+            V u = Load(x + j), v = Load(x + j + 64);
+            ForwardButterflyV(&u, &v, w, c);
+            Store(x + j, u);
+            Store(x + j + 64, v);
+        }
+        ForwardLeaf<8>(x, 2 * block, t, c);
+        ForwardLeaf<8>(x + 64, 2 * block + 1, t, c);
+        return;
+    }
+    ForwardRadix4(x, size, block, t, c);
+    for (uint64_t k = 0; k < 4; ++k) ForwardBlock(x + k * (size / 4), size / 4, 4 * block + k, t, c);
+}
+
+void InverseBlock(uint64_t* x, uint64_t size, uint64_t block, const NttTable& t, unsigned prime,
+                  const PrimeVectors& c) {
+    if (size == 64) return InverseLeaf<8>(x, block, t, prime, c);
+    if (size == 32) return InverseLeaf<4>(x, block, t, prime, c);
+    if (size == 16) return InverseLeaf<2>(x, block, t, prime, c);
+    if (size == 128) {
+        InverseLeaf<8>(x, 2 * block, t, prime, c);
+        InverseLeaf<8>(x + 64, 2 * block + 1, t, prime, c);
+            const V w = BroadcastInverseTwiddle(t, block, prime);
+        for (uint64_t j = 0; j < 64; j += 8) {
+            V u = Load(x + j), v = Load(x + j + 64);
+            InverseButterflyV(&u, &v, w, c);
+            Store(x + j, u);
+            Store(x + j + 64, v);
+        }
+        return;
+    }
+    for (uint64_t k = 0; k < 4; ++k) {
+        InverseBlock(x + k * (size / 4), size / 4, 4 * block + k, t, prime, c);
+    }
+    InverseRadix4(x, size, block, t, prime, c);
+}
 
 void ForwardIfma(uint64_t* x, uint64_t size, uint64_t block, const NttTable& table,
                  unsigned prime) {
-    if (size < 16) {
-        kNttPortable.forward(x, size, block, table, prime);
-        return;
-    }
-    if (size > kLevelByLevel) {
-        ForwardLevelIfma(x, size, block, 0, size / 2, table, prime);
-        ForwardIfma(x, size / 2, 2 * block, table, prime);
-        ForwardIfma(x + size / 2, size / 2, 2 * block + 1, table, prime);
-        return;
-    }
-    for (uint64_t m = 1; size / m >= 16; m *= 2) {
-        for (uint64_t b = 0; b < m; ++b) {
-            ForwardLevelIfma(x + b * (size / m), size / m, block * m + b, 0, size / m / 2, table,
-                             prime);
-        }
-    }
-    const PrimeVectors c = VectorsOf(prime);
-    const uint64_t first = block * (size / 8);  // its first block of 8
-    for (uint64_t j = 0; j < size; j += 16) ForwardLastLevels(x + j, first + j / 8, table, c);
+    if (size < 16) return kNttPortable.forward(x, size, block, table, prime);
+    ForwardBlock(x, size, block, table, VectorsOf(prime));
 }
 
 void InverseIfma(uint64_t* x, uint64_t size, uint64_t block, const NttTable& table,
                  unsigned prime) {
-    if (size < 16) {
-        kNttPortable.inverse(x, size, block, table, prime);
-        return;
-    }
-    if (size > kLevelByLevel) {
-        InverseIfma(x, size / 2, 2 * block, table, prime);
-        InverseIfma(x + size / 2, size / 2, 2 * block + 1, table, prime);
-        InverseLevelIfma(x, size, block, 0, size / 2, table, prime);
-        return;
-    }
-    const PrimeVectors c = VectorsOf(prime);
-    const uint64_t first = block * (size / 8);
-    for (uint64_t j = 0; j < size; j += 16) {
-        InverseFirstLevels(x + j, first + j / 8, table, prime, c);
-    }
-    for (uint64_t m = size / 16; m >= 1; m /= 2) {
-        for (uint64_t b = 0; b < m; ++b) {
-            InverseLevelIfma(x + b * (size / m), size / m, block * m + b, 0, size / m / 2, table,
-                             prime);
-        }
-    }
+    if (size < 16) return kNttPortable.inverse(x, size, block, table, prime);
+    InverseBlock(x, size, block, table, prime, VectorsOf(prime));
 }
 
 void PointwiseIfma(uint64_t* x, const uint64_t* y, uint64_t n, unsigned prime) {
@@ -319,15 +384,74 @@ void PointwiseIfma(uint64_t* x, const uint64_t* y, uint64_t n, unsigned prime) {
         const unsigned __int128 t = static_cast<unsigned __int128>(a) * b;
         const uint64_t low = static_cast<uint64_t>(t) & kMask52;
         const uint64_t high = static_cast<uint64_t>(t >> 52);
-        const uint64_t m = (low * kInverse52[prime]) & kMask52;
+        const uint64_t m = (low * kNttInverse52[prime]) & kMask52;
         const uint64_t mp = static_cast<uint64_t>((static_cast<unsigned __int128>(m) * p) >> 52);
         x[i] = high - mp + p;
     }
 }
 
+// What Digits needs of the CRT's constants, in vectors.
+struct DigitVectors {
+    V p0, p01Low, p01High, base;
+    __m512d p0d, p01Lowd, p01Highd, inverseBase;
+};
+
+// The digits of x0 + p0 x1 + p0 p1 x2, eight coefficients at a time (see
+// CoefficientDigits): S = x0 + p0 x1 + x2 p01Low < 2^110.1 and
+// T = S / 10^18 + x2 p01High < 2^91.2. Each quotient is estimated in double
+// precision from two fused multiply-adds: S's rounding error is below 2^59,
+// so S / 10^18 (below 2^51) comes out within 2 of the true quotient, and
+// T / 10^18 (below 2^32) within 1. The remainders are then exact modulo 2^64,
+// where they lie within 3 10^18 of [0, 10^18), and a few corrections finish
+// both quotient and remainder.
+inline void Digits(V x0, V x1, V x2, const DigitVectors& k, uint64_t* d0, uint64_t* d1,
+                   uint64_t* d2) {
+    const __m512d x1d = _mm512_cvtepu64_pd(x1), x2d = _mm512_cvtepu64_pd(x2);
+    const __m512d sd =
+        _mm512_fmadd_pd(k.p01Lowd, x2d, _mm512_fmadd_pd(k.p0d, x1d, _mm512_cvtepu64_pd(x0)));
+    V q = _mm512_cvttpd_epu64(_mm512_mul_pd(sd, k.inverseBase));
+    const V sLow = _mm512_add_epi64(
+        x0, _mm512_add_epi64(_mm512_mullo_epi64(k.p0, x1), _mm512_mullo_epi64(k.p01Low, x2)));
+    V r = _mm512_sub_epi64(sLow, _mm512_mullo_epi64(q, k.base));
+    const V zero = _mm512_setzero_si512(), one = Broadcast(1);
+    for (int i = 0; i < 3; ++i) {
+        const __mmask8 low = _mm512_cmplt_epi64_mask(r, zero);
+        r = _mm512_mask_add_epi64(r, low, r, k.base);
+        q = _mm512_mask_sub_epi64(q, low, q, one);
+    }
+    for (int i = 0; i < 3; ++i) {
+        const __mmask8 high = _mm512_cmpge_epi64_mask(r, k.base);
+        r = _mm512_mask_sub_epi64(r, high, r, k.base);
+        q = _mm512_mask_add_epi64(q, high, q, one);
+    }
+    Store(d0, r);
+    // T = q + x2 p01High; its quotient and remainder the same way.
+    const __m512d td = _mm512_fmadd_pd(k.p01Highd, x2d, _mm512_cvtepu64_pd(q));
+    V q2 = _mm512_cvttpd_epu64(_mm512_mul_pd(td, k.inverseBase));
+    const V tLow = _mm512_add_epi64(q, _mm512_mullo_epi64(k.p01High, x2));
+    V r2 = _mm512_sub_epi64(tLow, _mm512_mullo_epi64(q2, k.base));
+    const __mmask8 low = _mm512_cmplt_epi64_mask(r2, zero);
+    r2 = _mm512_mask_add_epi64(r2, low, r2, k.base);
+    q2 = _mm512_mask_sub_epi64(q2, low, q2, one);
+    const __mmask8 high = _mm512_cmpge_epi64_mask(r2, k.base);
+    r2 = _mm512_mask_sub_epi64(r2, high, r2, k.base);
+    q2 = _mm512_mask_add_epi64(q2, high, q2, one);
+    Store(d1, r2);
+    Store(d2, q2);
+}
+
 void CrtIfma(uint64_t* x0, uint64_t* x1, uint64_t* x2, uint64_t from, uint64_t to,
              const uint64_t* scale, const uint64_t* scaleShoup) {
     const NttCrtConstants& k = NttCrt();
+    const DigitVectors digitConstants = {
+        Broadcast(kNttPrimes[0]),
+        Broadcast(k.p01Low),
+        Broadcast(k.p01High),
+        Broadcast(kLimbBase),
+        _mm512_set1_pd(static_cast<double>(kNttPrimes[0])),
+        _mm512_set1_pd(static_cast<double>(k.p01Low)),
+        _mm512_set1_pd(static_cast<double>(k.p01High)),
+        _mm512_set1_pd(1.0 / static_cast<double>(kLimbBase))};
     const V p0 = Broadcast(kNttPrimes[0]), p1 = Broadcast(kNttPrimes[1]),
             p2 = Broadcast(kNttPrimes[2]);
     const V twoP1 = _mm512_add_epi64(p1, p1), twoP2 = _mm512_add_epi64(p2, p2);
@@ -352,18 +476,12 @@ void CrtIfma(uint64_t* x0, uint64_t* x1, uint64_t* x2, uint64_t from, uint64_t t
         const V z2 = BelowV(
             _mm512_sub_epi64(_mm512_add_epi64(t, p2), BelowV(ShoupMulV(z1, i12, i12s, p2), p2)),
             p2);
-        alignas(64) uint64_t a[8], b[8], d[8];
-        _mm512_store_si512(a, y0);
-        _mm512_store_si512(b, z1);
-        _mm512_store_si512(d, z2);
-        for (unsigned j = 0; j < 8; ++j) {
-            CoefficientDigits(a[j], b[j], d[j], k, &x0[i + j], &x1[i + j], &x2[i + j]);
-        }
+        Digits(y0, z1, z2, digitConstants, x0 + i, x1 + i, x2 + i);
     }
     kNttPortable.crt(x0, x1, x2, i, to, scale, scaleShoup);
 }
 
 }  // namespace
 
-const NttKernels kNttIfma = {52,          LoadIfma,         ForwardIfma,   ForwardLevelIfma,
+const NttKernels kNttIfma = {52,          BuildOctaveIfma,  LoadIfma,      ForwardIfma, ForwardLevelIfma,
                              InverseIfma, InverseLevelIfma, PointwiseIfma, CrtIfma};

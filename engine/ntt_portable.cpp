@@ -45,50 +45,83 @@ void Load(uint64_t* x, const uint64_t* a, uint64_t n, uint64_t length, unsigned 
 
 void ForwardLevel(uint64_t* x, uint64_t size, uint64_t block, uint64_t from, uint64_t to,
                   const NttTable& table, unsigned prime) {
-    const uint64_t p = kNttPrimes[prime], h = size / 2;
-    const uint64_t w = table.w[block], ws = table.shoup[block];
-    for (uint64_t j = from; j < to; ++j) ForwardButterfly(&x[j], &x[j + h], w, ws, p);
+    const uint64_t h = size / 2, w = table.w[block];
+    for (uint64_t j = from; j < to; ++j) ForwardButterfly(&x[j], &x[j + h], w, prime);
 }
 
 void InverseLevel(uint64_t* x, uint64_t size, uint64_t block, uint64_t from, uint64_t to,
                   const NttTable& table, unsigned prime) {
-    const uint64_t p = kNttPrimes[prime], h = size / 2;
-    const uint64_t at = InverseTwiddleIndex(block);
-    const uint64_t w = table.w[at], ws = table.shoup[at];
-    for (uint64_t j = from; j < to; ++j) InverseButterfly(&x[j], &x[j + h], w, ws, p, block != 0);
+    const uint64_t h = size / 2, w = InverseTwiddle(table, block, prime);
+    for (uint64_t j = from; j < to; ++j) InverseButterfly(&x[j], &x[j + h], w, prime);
 }
 
-// Blocks up to this size go level by level; larger ones split after their
-// top level, so that the levels below work on halves in cache.
-constexpr uint64_t kLevelByLevel = 4096;
+// The top two levels of a block at once: its quarters q0 .. q3 meet as
+// (q0, q2), (q1, q3) with the block's twiddle, then (q0, q1), (q2, q3) with
+// those of its halves.
+void ForwardRadix4(uint64_t* x, uint64_t size, uint64_t block, const NttTable& t,
+                   unsigned prime) {
+    const uint64_t q = size / 4, w = t.w[block], wa = t.w[2 * block], wb = t.w[2 * block + 1];
+    for (uint64_t j = 0; j < q; ++j) {
+        ForwardButterfly(&x[j], &x[j + 2 * q], w, prime);
+        ForwardButterfly(&x[j + q], &x[j + 3 * q], w, prime);
+        ForwardButterfly(&x[j], &x[j + q], wa, prime);
+        ForwardButterfly(&x[j + 2 * q], &x[j + 3 * q], wb, prime);
+    }
+}
+
+void InverseRadix4(uint64_t* x, uint64_t size, uint64_t block, const NttTable& t,
+                   unsigned prime) {
+    const uint64_t q = size / 4, w = InverseTwiddle(t, block, prime);
+    const uint64_t wa = InverseTwiddle(t, 2 * block, prime);
+    const uint64_t wb = InverseTwiddle(t, 2 * block + 1, prime);
+    for (uint64_t j = 0; j < q; ++j) {
+        InverseButterfly(&x[j], &x[j + q], wa, prime);
+        InverseButterfly(&x[j + 2 * q], &x[j + 3 * q], wb, prime);
+        InverseButterfly(&x[j], &x[j + 2 * q], w, prime);
+        InverseButterfly(&x[j + q], &x[j + 3 * q], w, prime);
+    }
+}
+
+// Blocks larger than this split after their top two levels, depth first, so
+// that the levels below work on quarters in cache; smaller ones go level
+// pair by level pair.
+constexpr uint64_t kInCache = 4096;
 
 void Forward(uint64_t* x, uint64_t size, uint64_t block, const NttTable& table, unsigned prime) {
-    if (size > kLevelByLevel) {
-        ForwardLevel(x, size, block, 0, size / 2, table, prime);
-        Forward(x, size / 2, 2 * block, table, prime);
-        Forward(x + size / 2, size / 2, 2 * block + 1, table, prime);
+    if (size > kInCache) {
+        ForwardRadix4(x, size, block, table, prime);
+        for (uint64_t k = 0; k < 4; ++k) {
+            Forward(x + k * (size / 4), size / 4, 4 * block + k, table, prime);
+        }
         return;
     }
-    for (uint64_t m = 1; m < size; m *= 2) {
-        for (uint64_t b = 0; b < m; ++b) {
-            ForwardLevel(x + b * (size / m), size / m, block * m + b, 0, size / m / 2, table,
-                         prime);
-        }
+    uint64_t s = size, m = 1;  // block size and blocks at the level
+    for (; s >= 4; s /= 4, m *= 4) {
+        for (uint64_t b = 0; b < m; ++b) ForwardRadix4(x + b * s, s, block * m + b, table, prime);
+    }
+    if (s == 2) {
+        for (uint64_t b = 0; b < m; ++b) ForwardLevel(x + 2 * b, 2, block * m + b, 0, 1, table, prime);
     }
 }
 
 void Inverse(uint64_t* x, uint64_t size, uint64_t block, const NttTable& table, unsigned prime) {
-    if (size > kLevelByLevel) {
-        Inverse(x, size / 2, 2 * block, table, prime);
-        Inverse(x + size / 2, size / 2, 2 * block + 1, table, prime);
-        InverseLevel(x, size, block, 0, size / 2, table, prime);
+    if (size > kInCache) {
+        for (uint64_t k = 0; k < 4; ++k) {
+            Inverse(x + k * (size / 4), size / 4, 4 * block + k, table, prime);
+        }
+        InverseRadix4(x, size, block, table, prime);
         return;
     }
-    for (uint64_t m = size / 2; m >= 1; m /= 2) {
-        for (uint64_t b = 0; b < m; ++b) {
-            InverseLevel(x + b * (size / m), size / m, block * m + b, 0, size / m / 2, table,
-                         prime);
+    // The same levels backwards: an odd one of blocks of 2 first, then pairs.
+    uint64_t s = 1, m = size;
+    while (s * 4 <= size) s *= 4;
+    if (s != size) {
+        for (uint64_t b = 0; b < size / 2; ++b) {
+            InverseLevel(x + 2 * b, 2, block * (size / 2) + b, 0, 1, table, prime);
         }
+    }
+    for (s = s == size ? 4 : 8, m = size / s; s <= size; s *= 4, m /= 4) {
+        for (uint64_t b = 0; b < m; ++b) InverseRadix4(x + b * s, s, block * m + b, table, prime);
     }
 }
 
@@ -109,5 +142,5 @@ void Crt(uint64_t* x0, uint64_t* x1, uint64_t* x2, uint64_t from, uint64_t to,
 
 }  // namespace
 
-const NttKernels kNttPortable = {64,      Load,         Forward,   ForwardLevel,
-                                 Inverse, InverseLevel, Pointwise, Crt};
+const NttKernels kNttPortable = {64,      NttBuildOctave, Load,      Forward, ForwardLevel,
+                                 Inverse, InverseLevel,   Pointwise, Crt};

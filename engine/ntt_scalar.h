@@ -20,31 +20,47 @@ inline uint64_t ShoupMul(uint64_t x, uint64_t w, uint64_t ws, uint64_t p) {
 
 inline uint64_t Below(uint64_t x, uint64_t bound) { return x >= bound ? x - bound : x; }
 
-// The forward butterfly on u, v below 4p with twiddle (w, ws).
-inline void ForwardButterfly(uint64_t* u, uint64_t* v, uint64_t w, uint64_t ws, uint64_t p) {
+// x times the twiddle w (Montgomery form, R = 2^52) mod p, in [0, 2p), for
+// x < 4p, w < p.
+inline uint64_t TwiddleMul(uint64_t x, uint64_t w, unsigned prime) {
+    const uint64_t p = kNttPrimes[prime];
+    const unsigned __int128 t = static_cast<unsigned __int128>(x) * w;
+    const uint64_t m = (static_cast<uint64_t>(t) * kNttInverse52[prime]) & kNttMask52;
+    const uint64_t mp = static_cast<uint64_t>((static_cast<unsigned __int128>(m) * p) >> 52);
+    return static_cast<uint64_t>(t >> 52) - mp + p;
+}
+
+// The forward butterfly on u, v below 4p with twiddle w.
+inline void ForwardButterfly(uint64_t* u, uint64_t* v, uint64_t w, unsigned prime) {
+    const uint64_t p = kNttPrimes[prime];
     const uint64_t a = Below(*u, 2 * p);
-    const uint64_t t = ShoupMul(*v, w, ws, p);
+    const uint64_t t = TwiddleMul(*v, w, prime);
     *u = a + t;
     *v = a - t + 2 * p;
 }
 
-// The inverse butterfly on u, v below 2p: (u + v, (u - v) w) when `flip` is
-// false, (u + v, (v - u) w) when true.
-inline void InverseButterfly(uint64_t* u, uint64_t* v, uint64_t w, uint64_t ws, uint64_t p,
-                             bool flip) {
+// The inverse butterfly on u, v below 2p: (u + v, (v - u) w), where w is the
+// negated inverse twiddle (InverseTwiddle).
+inline void InverseButterfly(uint64_t* u, uint64_t* v, uint64_t w, unsigned prime) {
+    const uint64_t p = kNttPrimes[prime];
     const uint64_t a = *u, b = *v;
     *u = Below(a + b, 2 * p);
-    *v = ShoupMul(flip ? b - a + 2 * p : a - b + 2 * p, w, ws, p);
+    *v = TwiddleMul(b - a + 2 * p, w, prime);
 }
 
-// The inverse transform's twiddle for block b of a level: the inverse of
+// The inverse transform's twiddle for block b of a level is the inverse of
 // w[b]. The table's octave [2^j, 2^(j+1)) holds r^(s 2^(K-1-j)) for the odd
 // s in bit-reversed order; the inverses are their negatives in the same
-// octave, backwards: w[b]^-1 = -w[3 2^j - 1 - b]. Block 0's twiddle is 1.
+// octave, backwards: w[b]^-1 = -w[3 2^j - 1 - b]. (Block 0's is 1.)
 inline uint64_t InverseTwiddleIndex(uint64_t b) {
-    if (b == 0) return 0;
     const uint64_t octave = uint64_t{1} << (63 - __builtin_clzll(b));
     return 3 * octave - 1 - b;
+}
+
+// The negated inverse twiddle of block b: w[3 2^j - 1 - b] for b in the
+// octave [2^j, 2^(j+1)), and -1 (in Montgomery form) for block 0.
+inline uint64_t InverseTwiddle(const NttTable& t, uint64_t b, unsigned prime) {
+    return b == 0 ? kNttPrimes[prime] - kNttR52[prime] : t.w[InverseTwiddleIndex(b)];
 }
 
 // floor(v / 10^18) and v mod 10^18 for v < 2^120: the estimate from the top

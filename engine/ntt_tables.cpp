@@ -17,30 +17,35 @@ uint64_t NttPowMod(uint64_t a, uint64_t e, uint64_t p) {
 }
 
 uint64_t NttShoup(uint64_t w, uint64_t p) {
-    // w 2^52 / p is below 2^52; the estimate in double precision is within
-    // two of it, and the remainder, found exactly modulo 2^64, within 3p of 0.
-    uint64_t q = static_cast<uint64_t>(static_cast<double>(w) * (4503599627370496.0 / p));
-    int64_t r = static_cast<int64_t>((w << 52) - q * p);
-    for (; r < 0; r += static_cast<int64_t>(p)) --q;
-    for (; r >= static_cast<int64_t>(p); r -= static_cast<int64_t>(p)) ++q;
-    return q;
+    // w 2^52 / p is below 2^52, and its estimate from w and 2^52 / p in double
+    // precision (each rounding off by at most 2^-53 of its value) lies within
+    // 1 of it, so the truncated estimate is the quotient or one off. The
+    // remainder, exact modulo 2^64, tells which.
+    const uint64_t q = static_cast<uint64_t>(static_cast<double>(w) * (4503599627370496.0 / p));
+    const int64_t r = static_cast<int64_t>((w << 52) - q * p);
+    return q - (r < 0) + (r >= static_cast<int64_t>(p));
 }
 
-void NttBuildTable(unsigned prime, uint64_t half, uint64_t* w, uint64_t* shoup) {
-    const uint64_t p = kNttPrimes[prime];
+uint64_t NttOctaveFactor(unsigned prime, uint64_t half, uint64_t octave) {
     // r has order 2 half. The octave [2^j, 2^(j+1)) is the one below it times
     // r^(half / 2^(j+1)): bitrev(2^j + t) = bitrev(t) + half / 2^(j+1).
+    const uint64_t p = kNttPrimes[prime];
     const uint64_t r = NttPowMod(kNttRoots[prime], (p - 1) / (2 * half), p);
-    w[0] = 1;
-    shoup[0] = NttShoup(1, p);
-    for (uint64_t octave = 1; octave < half; octave *= 2) {
-        const uint64_t c = NttPowMod(r, half / (2 * octave), p), cs = NttShoup(c, p);
-        for (uint64_t t = 0; t < octave; ++t) {
-            const uint64_t v = Below(ShoupMul(w[t], c, cs, p), p);
-            w[octave + t] = v;
-            shoup[octave + t] = NttShoup(v, p);
-        }
+    return NttMulMod(NttPowMod(r, half / (2 * octave), p), kNttR52[prime], p);
+}
+
+void NttBuildTableStart(const NttKernels& kernels, unsigned prime, uint64_t half, uint64_t* w,
+                        uint64_t end) {
+    w[0] = kNttR52[prime];  // 1
+    for (uint64_t octave = 1; octave < end; octave *= 2) {
+        kernels.buildOctave(prime, half, w, octave, 0, octave);
     }
+}
+
+void NttBuildOctave(unsigned prime, uint64_t half, uint64_t* w, uint64_t octave, uint64_t from,
+                    uint64_t to) {
+    const uint64_t p = kNttPrimes[prime], c = NttOctaveFactor(prime, half, octave);
+    for (uint64_t t = from; t < to; ++t) w[octave + t] = Below(TwiddleMul(w[t], c, prime), p);
 }
 
 const NttCrtConstants& NttCrt() {
