@@ -2,7 +2,7 @@
 // against n! modulo three primes just below 2^61, each n! computed directly
 // by n modular multiplications. It shares nothing with the products, so a
 // fault in them (or in the steps) shows as a mismatch, except with odds of
-// about 2^-180.
+// about 2^-180. Each half costs about 2 ms at 10^6.
 //
 // FactorialResidues(n, out): out[i] = n! mod the i-th prime, any n.
 // AccResidues(out): out[i] = the accumulator's value mod the i-th prime;
