@@ -22,34 +22,22 @@ void AccSetUp(uint64_t* block, uint64_t byteSize);
 
 // Multiplies the value in place by a, 1 <= a <= 10^18. Returns kAccOk,
 // kAccOverflow or kAccNoRoom (then topIndex is unchanged and the final carry
-// dropped). Leaves the limbs normalized.
+// dropped).
 int AccMultiply(uint64_t a);
 
-// The last multiplier of the group that starts at `first` (<= n): the
-// consecutive multipliers first .. last whose product the grouped pass of
-// this processor takes in one go (at least `first` alone).
-uint64_t AccGroupEnd(uint64_t first, uint64_t n);
-
-// The last multiplier of the block of groups that starts at `first` (<= n):
-// as many groups as the row team takes through a row of this length at once.
-uint64_t AccBlockEnd(uint64_t first, uint64_t n);
-
-// Multiplies the value by first * (first + 1) * ... * last, a group from
-// AccGroupEnd or a block from AccBlockEnd: each group in one pass, a block's
-// groups through the row team at once. The limbs may be left lazy:
-// AccNormalize before anything reads them. Near the end of the memory, where
-// the limbs the block may add could not fit, the multipliers are applied one
-// at a time instead, so that running out of room is found at the exact
-// multiplier: then kAccNoRoom comes back with *reached set to it (else
-// *reached = last).
-int AccMultiplyGroup(uint64_t first, uint64_t last, uint64_t* reached);
-
-// Brings every limb below 10^18. The room for the limb this may add is kept
-// by AccMultiplyGroup.
-void AccNormalize();
+// After the caller wrote the value straight into the block: it is now
+// limbs[low .. top], every limb below 10^18, limbs[top] non-zero, every limb
+// below `low` zero; low >= AccLowIndex(), top <= AccMaxIndex(). The low
+// index moves on past the zero limbs the value starts with.
+void AccSetExtent(uint64_t low, uint64_t top);
 
 uint64_t AccTopIndex();
 uint64_t AccLowIndex();
+uint64_t AccMaxIndex();
 uint64_t AccLimb(uint64_t i);  // no bounds test: callers pass 0 .. topIndex
 uint64_t AccByteSize();
 uint64_t* AccBase();
+
+// limbs[0 .. count) (each below 10^18) times a (at most 10^18), in place;
+// returns the carry out of the top, below 10^18.
+uint64_t ScaleLimbs(uint64_t* limbs, uint64_t count, uint64_t a);

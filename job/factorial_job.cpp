@@ -2,9 +2,12 @@
 
 #include "engine/accumulator_memory.h"
 #include "engine/decimal_accumulator.h"
+#include "engine/factorial_steps.h"
 #include "engine/limb_groups.h"
-#include "engine/row_team.h"
+#include "engine/residue_check.h"
 #include "engine/size_estimates.h"
+#include "engine/work_memory.h"
+#include "engine/work_team.h"
 #include "platform/guarded_region.h"
 #include "job/job_test_seams.h"
 #include "job/result_file.h"
@@ -28,38 +31,49 @@ int Allocate(uint64_t requested) {
     return jobTestSeams.allocate ? jobTestSeams.allocate(requested) : AccAllocate(requested);
 }
 
+int AllocateWork(uint64_t bytes) {
+    return jobTestSeams.allocateWork ? jobTestSeams.allocateWork(bytes) : WorkMemoryAllocate(bytes);
+}
+
 int Release() { return jobTestSeams.release ? jobTestSeams.release() : AccRelease(); }
 
 void Notify(JobNotification slot) {
     if (slot != nullptr) slot();
 }
 
-// The loop itself: no lock, no system call. Consecutive multipliers go in
-// groups, one pass each, and the groups in blocks; currentMultiplier is the
-// last multiplier of the block being applied, and stays at it when the loop
-// is left early (at the exact multiplier when the room ran out).
+// The factorial the accumulator holds once the loop is left without a failure.
+uint64_t held;
+
+// The loop itself: no lock, no system call. It goes from checkpoint to
+// checkpoint, each k! held exactly; currentMultiplier is the last one
+// reached, or the exact multiplier where the room ran out.
 void MultiplyLoop(void*) {
-    int (*const multiply)(uint64_t, uint64_t, uint64_t*) =
-        jobTestSeams.multiply ? jobTestSeams.multiply : AccMultiplyGroup;
+    int (*const step)(uint64_t, uint64_t, uint64_t*) =
+        jobTestSeams.step ? jobTestSeams.step : AccFactorialStep;
     const uint64_t n = jobState.n.load(std::memory_order_relaxed);
-    uint64_t first = 1;
-    while (first <= n) {
-        const uint64_t last = AccBlockEnd(first, n);
-        jobState.currentMultiplier.store(last, std::memory_order_relaxed);
-        uint64_t reached = last;
-        const int status = multiply(first, last, &reached);
+    PrepareFactorialSteps(n);
+    uint64_t checkpoints[kMostCheckpoints];
+    const unsigned count = FactorialCheckpoints(n, checkpoints);
+    held = 0;
+    for (unsigned i = 0; i < count; ++i) {
+        const uint64_t k = checkpoints[i];
+        uint64_t reached = k;
+        const int status = step(held, k, &reached);
         jobState.multiplyStatus.store(status, std::memory_order_relaxed);
         if (status != kAccOk) {
             jobState.currentMultiplier.store(reached, std::memory_order_relaxed);
-            break;
+            return;
         }
-        if (jobTestSeams.atCheckpoint) jobTestSeams.atCheckpoint(last);
-        if (jobState.stopFlag.load(std::memory_order_relaxed) != 0) break;
-        first = last + 1;
+        held = k;
+        jobState.currentMultiplier.store(k, std::memory_order_relaxed);
+        if (jobTestSeams.atCheckpoint) jobTestSeams.atCheckpoint(k);
+        if (jobState.stopFlag.load(std::memory_order_relaxed) != 0) return;
     }
-    if (first > n) jobState.currentMultiplier.store(n + 1, std::memory_order_relaxed);
-    AccNormalize();
+    jobState.currentMultiplier.store(n + 1, std::memory_order_relaxed);
 }
+
+bool checkPassed;
+void CheckResult(void*) { checkPassed = AccHoldsFactorial(held); }
 
 // A fault in a helper's part, raised again on the worker inside its guard, so
 // it ends the job as one in the worker's own part would.
@@ -70,17 +84,22 @@ Ending Fail(int32_t messageId) {
     return Ending::kFailed;
 }
 
+Ending FailOnFault(DWORD fault) {
+    return Fail(fault == kDivideFault ? IDS_ERR_DIVIDE : IDS_ERR_ILLEGAL);
+}
+
 // Everything between the start report and the end report: the loop, its
-// timing and the file. The memory is given back on every path.
+// timing, the check and the file. The memory is given back on every path.
 Ending ComputeAndWrite(FactorialJob* job) {
     const DWORD fault = RunGuarded(MultiplyLoop, nullptr);
-    // The helpers are done with the accumulator before it is read or released.
-    RowTeamStop();
+    if (fault == 0) MarkEnd();
+    // The helpers are done with the memory before it is read or released.
+    TeamStop();
+    const bool workReleased = WorkMemoryRelease() == 0;
     if (fault != 0) {
         Release();
-        return Fail(fault == kDivideFault ? IDS_ERR_DIVIDE : IDS_ERR_ILLEGAL);
+        return FailOnFault(fault);
     }
-    MarkEnd();
     ElapsedStartToEnd(&job->elapsed);
     job->resultDigits = CountResultDigits();
 
@@ -91,6 +110,13 @@ Ending ComputeAndWrite(FactorialJob* job) {
         if (status == kAccNoRoom) return Fail(IDS_ERR_NO_ROOM);
         return Fail(IDS_ERR_UNEXPECTED);
     }
+    // Outside the timed span, like the file: what is reported, finished or
+    // stopped, must be the factorial it claims to be.
+    const DWORD checkFault = RunGuarded(CheckResult, nullptr);
+    if (checkFault != 0 || !checkPassed) {
+        Release();
+        return checkFault != 0 ? FailOnFault(checkFault) : Fail(IDS_ERR_UNEXPECTED);
+    }
     // A stop that came after the last multiplier still wins: no file.
     if (jobState.stopFlag.load(std::memory_order_relaxed) != 0) {
         Release();
@@ -100,20 +126,24 @@ Ending ComputeAndWrite(FactorialJob* job) {
         Release();
         return Fail(IDS_ERR_WRITE);
     }
-    if (Release() != 0) return Fail(IDS_ERR_RELEASE);
+    if (Release() != 0 || !workReleased) return Fail(IDS_ERR_RELEASE);
     return Ending::kFinished;
 }
 
 void JobWorker() {
     FactorialJob* const job = jobState.job;
     Ending ending;
+    const uint64_t n = jobState.n.load(std::memory_order_relaxed);
     if (Allocate(BytesForDigits(job->estimatedDigits) + kAllocationSlack) != 0) {
+        ending = Fail(IDS_ERR_ALLOCATE);
+    } else if (AllocateWork(FactorialWorkBytes(n)) != 0) {
+        Release();
         ending = Fail(IDS_ERR_ALLOCATE);
     } else {
         job->allocatedBytes = AccByteSize();
         const unsigned threads =
             jobTestSeams.teamThreads ? jobTestSeams.teamThreads : UsableProcessorCount();
-        RowTeamStart(threads, {RunGuarded, RaiseOnWorker, kRowTeamMinPartLimbs});
+        TeamStart(threads, {RunGuarded, RaiseOnWorker});
         WaitForSingleObject(jobState.semaphore, INFINITE);
         Notify(jobState.notifications.onStarted);
         // Before computing turns 1, so no tick reads the last job's start.

@@ -35,8 +35,8 @@ struct JobNotifications {
 };
 
 // The job state. Words read by another thread than the one writing them are
-// atomic; the loop's stop flag in particular must be read from memory after
-// every multiplier.
+// atomic; the loop's stop flag in particular must be read from memory at
+// every checkpoint.
 struct JobState {
     FactorialJob* job;
     std::atomic<uint64_t> n;
@@ -46,7 +46,7 @@ struct JobState {
     JobNotifications notifications;
     HWND mainWindow;
     std::atomic<int32_t> computing;       // 1 from the started report to the end report
-    std::atomic<int32_t> multiplyStatus;  // last AccMultiply result
+    std::atomic<int32_t> multiplyStatus;  // result of the last step (AccMultiply's codes)
     std::atomic<int32_t> errorMessageId;  // 2100 .. 2107 for a failed job
     DWORD workerThreadId;
     HANDLE workerThread;
@@ -72,7 +72,7 @@ void ResetJob(FactorialJob* job);
 // (no onStarted, no end command), then OnJobEnd; the next job can start.
 void StartJob(FactorialJob* job);
 
-// UI thread: asks the running job to stop after its current multiplier,
+// UI thread: asks the running job to stop at its next checkpoint,
 // through a short-lived thread whose handle is closed at once (the flag is
 // set directly when no thread can be started).
 void RequestStop();

@@ -8,55 +8,49 @@
 
 #include "engine/accumulator_memory.h"
 #include "engine/decimal_accumulator.h"
+#include "engine/factorial_steps.h"
 #include "engine/limb_groups.h"
-#include "engine/multiply_dispatch.h"
-#include "engine/row_team.h"
 #include "engine/size_estimates.h"
+#include "engine/work_memory.h"
+#include "tests/support/oracle_data.h"
 
 namespace {
 
-// One page of memory: a factorial must run out of room at exactly the first
-// k whose k! needs a 513th limb, one multiplier at a time or in blocks.
-TEST(Accumulator, OnePageRunsOutOfRoomAtTheExactMultiplier) {
-    uint64_t first = 2;
-    while (static_cast<uint64_t>(EstimateDigits(static_cast<int64_t>(first))) <= 512 * 18) ++first;
+uint64_t FirstThatNeedsMoreLimbsThan(uint64_t limbs) {
+    uint64_t k = 2;
+    while (static_cast<uint64_t>(EstimateDigits(static_cast<int64_t>(k))) <= limbs * 18) ++k;
+    return k;
+}
+
+// One page of memory: 5000! must run out of room at exactly the first k whose k! needs a 513th
+// limb, one multiplier at a time or by the job's steps. A block that holds 3000! exactly but not
+// the products of its last step still reaches it, by word multiplications.
+TEST(Accumulator, RunsOutOfRoomAtTheExactMultiplier) {
+    const uint64_t first = FirstThatNeedsMoreLimbsThan(512);
     std::vector<uint64_t> block(512, 0xDEADBEEF);
     AccSetUp(block.data(), 4096);
     for (uint64_t k = 1; k < first; ++k) ASSERT_EQ(AccMultiply(k), kAccOk) << k;
     EXPECT_EQ(AccMultiply(first), kAccNoRoom);
     EXPECT_EQ(AccTopIndex(), 511u);
 
-    // In blocks of up to eight groups, cut into parts of 16 limbs.
-    RowTeamStart(1, {nullptr, nullptr, 16});
-    AccSetUp(block.data(), 4096);
-    uint64_t k = 1, reached = 0;
-    int status = kAccOk;
-    for (; status == kAccOk; k = reached + 1) {
-        status = AccMultiplyGroup(k, AccBlockEnd(k, 1000000), &reached);
+    const uint64_t limbsOf3000 = BytesForDigits(EstimateDigits(3000)) / 8;
+    for (const uint64_t n : {5000u, 3000u}) {
+        block.assign(n == 5000 ? 512 : limbsOf3000, 0xDEADBEEF);
+        AccSetUp(block.data(), block.size() * 8);
+        ASSERT_EQ(WorkMemoryAllocate(FactorialWorkBytes(n)), 0);
+        PrepareFactorialSteps(n);
+        uint64_t checkpoints[kMostCheckpoints], from = 0, reached = 0;
+        int status = kAccOk;
+        const unsigned count = FactorialCheckpoints(n, checkpoints);
+        for (unsigned i = 0; i < count && status == kAccOk; from = checkpoints[i++]) {
+            status = AccFactorialStep(from, checkpoints[i], &reached);
+        }
+        EXPECT_EQ(WorkMemoryRelease(), 0);
+        EXPECT_EQ(status, n == 5000 ? kAccNoRoom : kAccOk) << n;
+        EXPECT_EQ(reached, n == 5000 ? first : n);
+        EXPECT_EQ(AccTopIndex(), block.size() - 1);
     }
-    RowTeamStop();
-    EXPECT_EQ(status, kAccNoRoom);
-    EXPECT_EQ(reached, first);
-    EXPECT_EQ(AccTopIndex(), 511u);
-}
-
-// 2^18 * 5^18 is 10^18, where a lazy pass's estimate comes out one short: a top limb of 2^18 is
-// left at the base itself, and normalizing turns it into a limb of its own above a zero one.
-TEST(Accumulator, ALazyTopLimbAtTheBaseNormalizesIntoANewLimb) {
-    if (!GroupKernelOf(BestMultiplyVariant()).lazy) GTEST_SKIP() << "no lazy kernel here";
-    constexpr uint64_t kFive18 = 3814697265625ULL;
-    alignas(64) uint64_t block[32] = {};
-    AccSetUp(block, sizeof block);
-    for (int i = 0; i < 16; ++i) ASSERT_EQ(AccMultiply(kLimbBase - 1), kAccOk);
-    ASSERT_EQ(AccTopIndex(), 15u);  // sixteen limbs, none zero
-    std::fill(block, block + 15, 1);
-    block[15] = 1 << 18;
-    uint64_t reached = 0;
-    ASSERT_EQ(AccMultiplyGroup(kFive18, kFive18, &reached), kAccOk);
-    AccNormalize();
-    std::vector<uint64_t> expected(15, kFive18);
-    expected.insert(expected.end(), {0, 1});
-    EXPECT_EQ(std::vector<uint64_t>(block, block + AccTopIndex() + 1), expected);
+    EXPECT_EQ(block, LimbsOfDecimal(ExpectedDigits(3000)));
 }
 
 TEST(LimbGroups, DigitCountAtEveryPowerOfTen) {

@@ -1,20 +1,20 @@
-// N! from the job's loop of blocks of groups against GMP's value, limb by limb: each kernel on
-// one thread and across late helpers at every block's end up to 3,000, blocks ending exactly at
-// N, and checkpoints up to 1,000,000.
+// N! from the job's steps against GMP's value, limb by limb: every N up to 3,000 and the
+// checkpoints up to 1,000,000, on every product engine, on one thread and on several; and the
+// check that guards the file against the values a fault would leave.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
-#include <iterator>
-#include <thread>
+#include <string>
 #include <vector>
 
 #include "engine/accumulator_memory.h"
 #include "engine/decimal_accumulator.h"
+#include "engine/factorial_steps.h"
 #include "engine/limb_groups.h"
-#include "engine/multiply_dispatch.h"
-#include "engine/row_team.h"
+#include "engine/product_dispatch.h"
+#include "engine/residue_check.h"
 #include "engine/size_estimates.h"
+#include "engine/work_memory.h"
+#include "engine/work_team.h"
 #include "tests/support/oracle_data.h"
 
 namespace {
@@ -27,103 +27,95 @@ constexpr unsigned kLargestChecked = 1000000;
 
 bool ReferenceAvailable() { return ExpectedDigits(0) == "1"; }
 
-// The value is n!, and the zero-limb skip has kept up with its trailing zero
-// limbs (a pass makes at most one more).
+// The value is n!, and the limbs below the low index are exactly its zero limbs at the bottom,
+// or all but the last of them.
 void Check(unsigned n) {
-    const std::vector<uint64_t> limbs =
-        Normalized(std::vector<uint64_t>(AccBase(), AccBase() + AccTopIndex() + 1));
+    const std::vector<uint64_t> limbs(AccBase(), AccBase() + AccTopIndex() + 1);
     ASSERT_EQ(limbs, LimbsOfDecimal(ExpectedDigits(n))) << n << "!";
     uint64_t zeros = 0;
     while (limbs[zeros] == 0) ++zeros;
-    ASSERT_GE(AccLowIndex() + 1, zeros) << n << "!";
+    ASSERT_TRUE(AccLowIndex() <= zeros && zeros <= AccLowIndex() + 1) << n << "!";
 }
 
-void Allocate(unsigned n) { ASSERT_EQ(AccAllocate(BytesForDigits(EstimateDigits(n)) + 65536), 0); }
-
-// The job's loop from `first` up to n in blocks, checking the value at every
-// block's end when asked. A block is whole groups, each as long as the
-// kernel's limit allows. Returns the next multiplier.
-unsigned BlocksUpTo(unsigned first, unsigned n, bool checkEveryBlock) {
-    const unsigned __int128 limit = ActiveGroupKernel().limit;
-    while (first <= n) {
-        const unsigned last = static_cast<unsigned>(AccBlockEnd(first, n));
-        for (unsigned k = first; k <= last;) {
-            const unsigned end = static_cast<unsigned>(AccGroupEnd(k, n));
-            unsigned __int128 product = 1;
-            for (unsigned j = k; j <= end; ++j) product *= j;
-            EXPECT_LT(product, limit) << k << ".." << end;
-            EXPECT_LE(end, last);
-            k = end + 1;
-        }
-        uint64_t reached = 0;
-        EXPECT_EQ(AccMultiplyGroup(first, last, &reached), kAccOk);
-        EXPECT_EQ(reached, last);
-        if (checkEveryBlock) Check(last);
-        if (testing::Test::HasFailure()) break;
-        first = last + 1;
+// n! as the job reaches it: its memory, its checkpoints, its steps.
+void Factorial(unsigned n) {
+    ASSERT_EQ(AccAllocate(BytesForDigits(EstimateDigits(n)) + 65536), 0);
+    ASSERT_EQ(WorkMemoryAllocate(FactorialWorkBytes(n)), 0);
+    PrepareFactorialSteps(n);
+    uint64_t checkpoints[kMostCheckpoints], from = 0, reached = 0;
+    const unsigned count = FactorialCheckpoints(n, checkpoints);
+    for (unsigned i = 0; i < count; from = checkpoints[i++]) {
+        ASSERT_EQ(AccFactorialStep(from, checkpoints[i], &reached), kAccOk);
+        ASSERT_EQ(reached, checkpoints[i]);
     }
-    return first;
 }
 
-std::atomic<int> helpersMayStart{0};
-
-// A helper that gets no processor until the test lets it.
-unsigned long LateStart(void (*body)(void*), void* context) {
-    while (helpersMayStart.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    body(context);
-    return 0;
-}
-
-// Every kernel's grouped form in blocks cut into parts of 16 limbs and up, on
-// one thread, then across three threads whose helpers start only halfway.
-TEST(Factorials, BlocksOnOneThreadAndAcrossLateHelpersUpTo3000) {
-    ASSERT_TRUE(ReferenceAvailable()) << "reference data missing (run with --oracle=DIR)";
-    for (int variant = 0; variant < kMultiplyVariantCount; ++variant) {
-        if (!ForceMultiplyVariant(variant)) continue;
-        for (const unsigned threads : {1u, 3u}) {
-            SCOPED_TRACE(std::string(MultiplyVariantName(variant)) + " x" +
-                         std::to_string(threads));
-            helpersMayStart = 0;
-            ASSERT_EQ(RowTeamStart(threads, {LateStart, nullptr, 16}), threads);
-            Allocate(kDenseFactorialLimit);
-            const unsigned next = BlocksUpTo(1, kDenseFactorialLimit / 2, true);
-            helpersMayStart = 1;
-            BlocksUpTo(next, kDenseFactorialLimit, true);
-            AccNormalize();
-            Check(kDenseFactorialLimit);
-            EXPECT_EQ(AccRelease(), 0);
-            RowTeamStop();
-            if (HasFailure()) return;
-        }
-    }
-    ForceMultiplyVariant(BestMultiplyVariant());
-}
-
-// Blocks cut short at N, one run each; then one run with stops at the
-// checkpoints, across helpers as the job does.
-TEST(Factorials, BlocksEndingExactlyAtNAndCheckpointsToOneMillion) {
-    ASSERT_TRUE(ReferenceAvailable()) << "reference data missing (run with --oracle=DIR)";
-    for (const unsigned n : {0u, 1u, 2u, 3u, 14u, 15u, 16u, 17u, 100u, 999u, 2999u}) {
-        Allocate(n);
-        BlocksUpTo(1, n, false);
-        AccNormalize();
-        Check(n);
-        EXPECT_EQ(CountResultDigits(), static_cast<uint64_t>(EstimateDigits(n)));
-        EXPECT_EQ(AccRelease(), 0);
-    }
-    RowTeamStart(2, {nullptr, nullptr, kRowTeamMinPartLimbs});
-    Allocate(kLargestChecked);
-    unsigned next = 1;
-    for (const unsigned n : kFactorialCheckpoints) {
-        if (n > kLargestChecked) break;
-        next = BlocksUpTo(next, n, false);
-        AccNormalize();
-        Check(n);
-        EXPECT_EQ(CountResultDigits(), static_cast<uint64_t>(EstimateDigits(n)));
-        if (HasFailure()) break;
-    }
+void Release() {
+    EXPECT_EQ(WorkMemoryRelease(), 0);
     EXPECT_EQ(AccRelease(), 0);
-    RowTeamStop();
+}
+
+// Runs `body` on each product engine this machine has, with a team of one and of three.
+template <typename Body>
+void OnEachEngineAndTeam(Body body) {
+    for (int engine = 0; engine < kProductEngineCount; ++engine) {
+        if (!ForceProductEngine(engine)) continue;
+        for (const unsigned threads : {1u, 3u}) {
+            SCOPED_TRACE(std::string(ProductEngineName(engine)) + " x" + std::to_string(threads));
+            TeamStart(threads, {nullptr, nullptr});
+            body();
+            TeamStop();
+            if (testing::Test::HasFailure()) break;
+        }
+    }
+    ForceProductEngine(ProductEngineFor(ProbeProductFeatures()));
+}
+
+TEST(Factorials, EveryNUpTo3000) {
+    ASSERT_TRUE(ReferenceAvailable()) << "reference data missing (run with --oracle=DIR)";
+    OnEachEngineAndTeam([] {
+        for (unsigned n = 0; n <= kDenseFactorialLimit && !testing::Test::HasFailure(); ++n) {
+            Factorial(n);
+            Check(n);
+            EXPECT_TRUE(AccHoldsFactorial(n)) << n;
+            Release();
+        }
+    });
+}
+
+TEST(Factorials, CheckpointsUpToOneMillion) {
+    ASSERT_TRUE(ReferenceAvailable()) << "reference data missing (run with --oracle=DIR)";
+    OnEachEngineAndTeam([] {
+        for (const unsigned n : kFactorialCheckpoints) {
+            if (n > kLargestChecked || testing::Test::HasFailure()) break;
+            Factorial(n);
+            Check(n);
+            EXPECT_EQ(CountResultDigits(), static_cast<uint64_t>(EstimateDigits(n)));
+            EXPECT_TRUE(AccHoldsFactorial(n)) << n;
+            Release();
+        }
+    });
+}
+
+// What a fault could leave instead of 3000!: a limb one off, a carry not moved on (the same
+// value with a limb of 10^18 or more), a zero top limb; and 3000! itself taken for 2999!.
+TEST(ResidueCheck, RefusesEveryValueButTheFactorial) {
+    Factorial(3000);
+    ASSERT_TRUE(AccHoldsFactorial(3000));
+    EXPECT_FALSE(AccHoldsFactorial(2999));
+    uint64_t* const limbs = AccBase();
+    const uint64_t top = AccTopIndex(), i = top / 2;
+    limbs[i] ^= 1;
+    EXPECT_FALSE(AccHoldsFactorial(3000));
+    limbs[i] ^= 1;
+    ASSERT_NE(limbs[i + 1], 0u);
+    limbs[i] += kLimbBase, limbs[i + 1] -= 1;
+    EXPECT_FALSE(AccHoldsFactorial(3000));
+    limbs[i] -= kLimbBase, limbs[i + 1] += 1;
+    limbs[top + 1] = 0;
+    AccSetExtent(AccLowIndex(), top + 1);
+    EXPECT_FALSE(AccHoldsFactorial(3000));
+    Release();
 }
 
 }  // namespace

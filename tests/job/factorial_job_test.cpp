@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/multiply_dispatch.h"
-#include "engine/row_team.h"
+#include "engine/factorial_steps.h"
+#include "engine/work_team.h"
 #include "job/job_test_seams.h"
 #include "job/stopwatch.h"
 #include "tests/job/job_test_support.h"
@@ -54,67 +54,69 @@ std::string Failed(unsigned id, bool started = true) {
     return (started ? "started, " : "") + kFailedLine + "  " + LoadString(id);
 }
 
-// What the loop seam does in the group that holds multiplier `actAt`.
-enum class Act { kStop, kDivideByZero, kIllegalInstruction, kFaultInAHelper, kStatus };
+// What the seams do at the checkpoint `actAt`: on reaching it (atCheckpoint), or in the step to
+// it (step).
+enum class Act {
+    kStop,
+    kDivideByZero,
+    kIllegalInstruction,
+    kFaultInAHelper,
+    kStatus,
+    kWrongValue,
+    kWrongValueThenStop
+};
 Act act;
 uint64_t actAt;
 int statusToReturn;
-uint64_t actedInGroupEndingAt;
 std::atomic<int> computingInLoop{-1}, setUpInLoop{-1};  // as the main window sees them
 
-// A row kernel that faults on any thread but the worker; the worker's part waits until a
-// helper has claimed one, so that a helper's part faults whatever the scheduling.
+// A part that faults on any thread but the worker; the worker's part waits until a helper has
+// claimed one, so that a helper's part faults whatever the scheduling.
 DWORD workerThreadId;
 std::atomic<int> helperClaimed{0};
-int FaultOffTheWorker(uint64_t*, uint64_t, uint64_t, uint64_t* carry) {
-    *carry = 0;
+void FaultOffTheWorker(void*, unsigned) {
     if (GetCurrentThreadId() != workerThreadId) {
         helperClaimed = 1;
         static void* forbidden = VirtualAlloc(nullptr, 4096, MEM_COMMIT, PAGE_NOACCESS);
         *static_cast<volatile int*>(forbidden) = 1;
     }
     for (int i = 0; i < 10000 && helperClaimed.load() == 0; ++i) Sleep(1);
-    return 0;
 }
 
-int ActDuringGroup(uint64_t first, uint64_t last, uint64_t* reached) {
-    const bool here = first <= actAt && actAt <= last;
-    if (here) actedInGroupEndingAt = last;
-    if (here && act == Act::kDivideByZero) {
+// The user presses Stop while the worker is held at the checkpoint; its thread sets the flag a
+// little later.
+void StopHere() {
+    computingInLoop = jobState.computing.load();
+    setUpInLoop = JobIsSetUp() ? 1 : 0;
+    SendMessageA(mainWindowHandle, WM_COMMAND, IDM_STOP, 0);
+    for (int i = 0; i < 5000 && jobState.stopFlag.load() == 0; ++i) Sleep(1);
+}
+
+void ActAtCheckpoint(uint64_t k) {
+    if (k != actAt) return;
+    if (act == Act::kStop || act == Act::kWrongValueThenStop) StopHere();
+    if (act == Act::kDivideByZero) {
         volatile uint64_t zero = 0;
         volatile uint64_t q = 1000 / zero;
         (void)q;
     }
-    if (here && act == Act::kIllegalInstruction) __asm__ volatile("ud2");
-    if (here && act == Act::kFaultInAHelper) {
-        // A pass split across the team, on a row of its own.
+    if (act == Act::kIllegalInstruction) __asm__ volatile("ud2");
+    if (act == Act::kFaultInAHelper) {
         workerThreadId = GetCurrentThreadId();
         helperClaimed = 0;
-        static uint64_t row[4 * kRowTeamMinPartLimbs + 16];
-        const uint64_t one = 1;
-        RowTeamMultiply(row, 4 * kRowTeamMinPartLimbs, &one, 1, FaultOffTheWorker);
+        TeamRun(2, FaultOffTheWorker, nullptr);
     }
-    const int status = AccMultiplyGroup(first, last, reached);
-    if (here && act == Act::kStop) {
-        computingInLoop = jobState.computing.load();
-        setUpInLoop = JobIsSetUp() ? 1 : 0;
-        // The user presses Stop; its thread sets the flag a little later.
-        SendMessageA(mainWindowHandle, WM_COMMAND, IDM_STOP, 0);
-        for (int i = 0; i < 5000 && jobState.stopFlag.load() == 0; ++i) Sleep(1);
-    }
-    return here && act == Act::kStatus ? statusToReturn : status;
 }
 
-// The last group leaves a limb at 10^18 or above, its excess owed to the
-// next, as a lazy kernel may: nothing may read it before it is normalized.
-int LeaveALimbLazy(uint64_t first, uint64_t last, uint64_t* reached) {
-    const int status = AccMultiplyGroup(first, last, reached);
-    if (last == jobState.n && GroupKernelOf(ActiveMultiplyVariant()).lazy) {
-        AccBase()[AccTopIndex() - 1] -= 1;  // never 0 in 3000!
-        AccBase()[AccTopIndex() - 2] += kLimbBase;
-    }
-    return status;
+// The step to `actAt` ends with a status, or leaves a value one off, as a fault in a product
+// could.
+int ActInStep(uint64_t from, uint64_t to, uint64_t* reached) {
+    const int status = AccFactorialStep(from, to, reached);
+    const bool wrong = act == Act::kWrongValue || act == Act::kWrongValueThenStop;
+    if (to == actAt && wrong) AccBase()[AccLowIndex()] ^= 1;
+    return to == actAt && act == Act::kStatus ? statusToReturn : status;
 }
+
 int RefuseMemory(uint64_t) { return 1; }
 int OnePage(uint64_t) { return AccAllocate(1); }  // 512 limbs, 9,216 digits
 HANDLE NoThread(LPTHREAD_START_ROUTINE, DWORD*) { return nullptr; }
@@ -180,7 +182,6 @@ TEST_F(FactorialJobTest, FinishedJobsWriteTheirFileAndReportOnce) {
         const std::string path = folder + "finished" + std::to_string(n) + ".txt";
         WriteWholeFile(path, std::string(50000, 'z'));
         jobTestSeams.teamThreads = n == 3000 ? 2 : 0;
-        jobTestSeams.multiply = n == 3000 ? LeaveALimbLazy : nullptr;
         ASSERT_TRUE(RunJob(n, path));
         EXPECT_EQ(Ending(), Finished(n));
         const std::string digits = ExpectedDigits(n);
@@ -199,10 +200,10 @@ TEST_F(FactorialJobTest, FinishedJobsWriteTheirFileAndReportOnce) {
     }
 }
 
-// Stops (in an early group, and in the last, which for 16! is 16 alone where the vector kernels
-// take 1 .. 15 as the first), faults (in the worker and in a helper's part) and statuses inside
-// the loop: the job ends there without a file, and the next one runs.
-TEST_F(FactorialJobTest, StopsFaultsAndStatusesEndTheJobAtTheirGroup) {
+// Stops, faults (in the worker and in a helper's part), statuses and wrong values at a
+// checkpoint of 1000! (250, 500, 1000) or 100! (the only one): the job ends there without a
+// file, a wrong value failing the check whether the job finished or stopped, and the next runs.
+TEST_F(FactorialJobTest, StopsFaultsStatusesAndWrongValuesEndTheJobAtTheirCheckpoint) {
     const struct {
         Act act;
         uint64_t n, at;
@@ -210,14 +211,16 @@ TEST_F(FactorialJobTest, StopsFaultsAndStatusesEndTheJobAtTheirGroup) {
         int status;
         unsigned failure;  // 0: stopped
     } cases[] = {
-        {Act::kStop, 1000, 25, 1, 0, 0},
-        {Act::kStop, 1000, 47, 2, 0, 0},
-        {Act::kStop, 16, 16, 2, 0, 0},
-        {Act::kDivideByZero, 100, 40, 2, 0, 2102},
-        {Act::kIllegalInstruction, 100, 40, 2, 0, 2103},
-        {Act::kFaultInAHelper, 100, 40, 2, 0, 2103},
-        {Act::kStatus, 100, 40, 2, kAccOverflow, 2100},
-        {Act::kStatus, 100, 40, 1, 7, 2104},
+        {Act::kStop, 1000, 250, 1, 0, 0},
+        {Act::kStop, 1000, 1000, 2, 0, 0},
+        {Act::kStop, 100, 100, 2, 0, 0},
+        {Act::kDivideByZero, 1000, 500, 2, 0, 2102},
+        {Act::kIllegalInstruction, 1000, 500, 2, 0, 2103},
+        {Act::kFaultInAHelper, 1000, 500, 2, 0, 2103},
+        {Act::kStatus, 1000, 500, 2, kAccOverflow, 2100},
+        {Act::kStatus, 1000, 500, 1, 7, 2104},
+        {Act::kWrongValue, 1000, 1000, 2, 0, 2104},
+        {Act::kWrongValueThenStop, 1000, 500, 1, 0, 2104},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.failure) + " at " + std::to_string(c.at));
@@ -226,18 +229,20 @@ TEST_F(FactorialJobTest, StopsFaultsAndStatusesEndTheJobAtTheirGroup) {
         act = c.act;
         actAt = c.at;
         statusToReturn = c.status;
-        jobTestSeams.multiply = ActDuringGroup;
+        jobTestSeams.atCheckpoint = ActAtCheckpoint;
+        jobTestSeams.step = ActInStep;
         jobTestSeams.teamThreads = c.threads;
         factorialJob.resultDigits = 12345;
         const int64_t endMark = stopwatchMarks.endMark.load();
         ASSERT_TRUE(RunJob(c.n, path));
         EXPECT_EQ(Ending(), c.failure ? Failed(c.failure) : Stopped(c.n));
-        // The position is the group's last multiplier k, the digits those of
-        // k!; after a fault neither the end mark nor the digit count is taken.
-        EXPECT_EQ(jobState.currentMultiplier.load(), actedInGroupEndingAt);
-        const bool fault = c.act != Act::kStop && c.act != Act::kStatus;
+        // The position is the checkpoint k, the digits those of k!; after a fault neither the
+        // end mark nor the digit count is taken.
+        const bool ranToTheEnd = c.act == Act::kWrongValue;
+        EXPECT_EQ(jobState.currentMultiplier.load(), ranToTheEnd ? c.n + 1 : c.at);
+        const bool fault = c.failure == 2102 || c.failure == 2103;
         EXPECT_EQ(factorialJob.resultDigits,
-                  fault ? 12345u : static_cast<uint64_t>(EstimateDigits(actedInGroupEndingAt)));
+                  fault ? 12345u : static_cast<uint64_t>(EstimateDigits(c.at)));
         if (fault) {
             EXPECT_EQ(stopwatchMarks.endMark.load(), endMark);
         }
@@ -251,7 +256,8 @@ TEST_F(FactorialJobTest, StopsFaultsAndStatusesEndTheJobAtTheirGroup) {
 }
 
 // A block of one page for 5000! runs out of room at the first k whose k! needs a 513th limb;
-// memory that cannot be had or given back; a worker that cannot start.
+// memory (the accumulator's or the work memory) that cannot be had or given back; a worker that
+// cannot start.
 TEST_F(FactorialJobTest, RoomMemoryAndThreadsThatRunOut) {
     uint64_t first = 2;
     while (static_cast<uint64_t>(EstimateDigits(static_cast<int64_t>(first))) <= 512 * 18) ++first;
@@ -267,6 +273,12 @@ TEST_F(FactorialJobTest, RoomMemoryAndThreadsThatRunOut) {
     ASSERT_TRUE(RunJob(100, folder + "alloc.txt"));
     EXPECT_EQ(Ending(), Failed(IDS_ERR_ALLOCATE, false));
     ExpectEnded(0);
+    ExpectNextJobSucceeds();
+
+    jobTestSeams.allocateWork = RefuseMemory;
+    ASSERT_TRUE(RunJob(100, folder + "alloc.txt"));
+    EXPECT_EQ(Ending(), Failed(IDS_ERR_ALLOCATE, false));
+    ExpectEnded(1);
     ExpectNextJobSucceeds();
 
     // A release that fails after a complete file: failed, the file stays whole.

@@ -9,6 +9,8 @@
 #include <thread>
 
 #include "engine/accumulator_memory.h"
+#include "engine/factorial_steps.h"
+#include "engine/size_estimates.h"
 #include "job/factorial_job.h"
 #include "job/job_test_seams.h"
 #include "tests/support/oracle_data.h"
@@ -152,8 +154,9 @@ std::string ShownBy(UINT message, WPARAM wParam, bool (*match)(HWND)) {
 
 HANDLE allocationGate;  // holds a job before its started report until it opens
 
-// From StartJob on, getting its memory and computing: Factorial opens
-// nothing, Exit and closing are refused.
+// From StartJob on, getting its memory and computing (held at its first checkpoint until the
+// stop comes): Factorial opens nothing, Exit and closing are refused, a job-end command from
+// elsewhere ends nothing. Stopped there, the log gives that checkpoint and its digits.
 TEST(JobCommands, WhileAJobIsSetUpNothingElseStartsAndNothingCloses) {
     const std::string refused = "Quarnel|" + LoadString(IDS_CLOSE_REFUSED);
     allocationGate = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -161,7 +164,12 @@ TEST(JobCommands, WhileAJobIsSetUpNothingElseStartsAndNothingCloses) {
         WaitForSingleObject(allocationGate, INFINITE);
         return AccAllocate(bytes);
     };
+    jobTestSeams.atCheckpoint = [](uint64_t) {
+        for (int i = 0; i < 30000 && jobState.stopFlag.load() == 0; ++i) Sleep(1);
+    };
+    EmptyThePane();
     jobState.mainWindow = mainWindowHandle;
+    jobState.progressIntervalMs = 0;
     jobState.n = 1000000;
     jobState.notifications = {ReportStarted, ReportFinished, ReportStopped, ReportFailed};
     factorialJob.instance = mainInstance;
@@ -170,13 +178,22 @@ TEST(JobCommands, WhileAJobIsSetUpNothingElseStartsAndNothingCloses) {
         EXPECT_EQ(ShownBy(WM_COMMAND, IDM_FACTORIAL, IsFactorialDialog), "") << phase;
         EXPECT_EQ(ShownBy(WM_COMMAND, IDM_EXIT, IsMessageBox), refused) << phase;
         EXPECT_EQ(ShownBy(WM_CLOSE, 0, IsMessageBox), refused) << phase;
+        SendMessageA(mainWindowHandle, WM_COMMAND, IDM_JOBEND, 0);
+        EXPECT_TRUE(JobIsSetUp()) << phase;
         SetEvent(allocationGate);
-        PumpFor(30000, [] { return jobState.computing.load() != 0; });
+        PumpFor(30000, [] { return jobState.currentMultiplier.load() > 1; });
     }
     SendMessageA(mainWindowHandle, WM_COMMAND, IDM_STOP, 0);
     PumpFor(30000, [] { return !JobIsSetUp(); });
     EXPECT_FALSE(JobIsSetUp());
-    jobTestSeams.allocate = nullptr;
+    uint64_t checkpoints[kMostCheckpoints];
+    FactorialCheckpoints(1000000, checkpoints);
+    const Lines lines = PaneLines();
+    EXPECT_EQ(Lines(lines.begin() + 3, lines.begin() + 6),
+              (Lines{"1000000!の計算を中止しました。",
+                     "  停止位置:     *" + std::to_string(checkpoints[0]),
+                     "  計算桁数:     " + std::to_string(EstimateDigits(checkpoints[0]))}));
+    jobTestSeams = JobTestSeams{};
 }
 
 TEST(MainWindow, AboutTextAndFoldersOfCp932Paths) {

@@ -1,19 +1,18 @@
 // Times the factorial loop in one run, side by side: the per-multiplier loop
-// (AccMultiply by 1 .. N) with each row kernel asked for, the grouped loop
-// the job runs (AccMultiplyGroup) on one thread and on every processor the
+// (AccMultiply by 1 .. N) with each row kernel asked for, the steps the job
+// runs (AccFactorialStep) on one thread and on every processor the
 // process may use, and, in the native build, GMP's mpz_mul_ui loop and its
 // mpz_fac_ui, each plus mpz_get_str.
 //
 //   qrnl_bench [--n=100000,300000,1000000] [--variants=avx512,...]
 //              [--per-multiplier=all|none|BEST] [--plain-limit=200000]
-//              [--no-gmp] [--sync]
+//              [--no-gmp]
 //
 // --variants (plain, scalar, avx2, avx512) picks the kernels; by default
 // every fast one this processor runs. The per-multiplier loop runs for each
 // of them, or for none, or only for the processor's own choice (BEST); the
 // plain kernel takes minutes at N = 1,000,000, so above --plain-limit it is
-// estimated from its time per step at the largest N it ran. --sync measures
-// what a split pass costs beyond its multiplications.
+// estimated from its time per step at the largest N it ran.
 //
 // A "step" is one limb multiplied by one multiplier: the per-multiplier
 // loop's count after the zero-limb skip, which the grouped loop also uses, so
@@ -32,9 +31,11 @@
 
 #include "engine/accumulator_memory.h"
 #include "engine/decimal_accumulator.h"
+#include "engine/factorial_steps.h"
 #include "engine/multiply_dispatch.h"
-#include "engine/row_team.h"
 #include "engine/size_estimates.h"
+#include "engine/work_memory.h"
+#include "engine/work_team.h"
 
 #if defined(QRNL_BENCH_GMP)
 #include <gmp.h>
@@ -106,17 +107,17 @@ LoopResult RunFactorial(int variant, unsigned n, unsigned threads, bool wantDigi
             steps += top - AccLowIndex() + 1;
         }
     } else {
-        RowTeamStart(threads, {nullptr, nullptr, kRowTeamMinPartLimbs});
-        for (uint64_t first = 1; first <= n && result.ok;) {
-            const uint64_t last = AccBlockEnd(first, n);
-            const uint64_t top = AccTopIndex();
-            uint64_t reached;
-            result.ok = AccMultiplyGroup(first, last, &reached) == kAccOk;
-            steps += (top - AccLowIndex() + 1) * (last - first + 1);
-            first = last + 1;
+        // The job's steps from checkpoint to checkpoint; steps stays 0.
+        TeamStart(threads, {nullptr, nullptr});
+        result.ok = WorkMemoryAllocate(FactorialWorkBytes(n)) == 0;
+        if (result.ok) PrepareFactorialSteps(n);
+        uint64_t checkpoints[kMostCheckpoints], from = 0, reached;
+        const unsigned count = FactorialCheckpoints(n, checkpoints);
+        for (unsigned i = 0; i < count && result.ok; from = checkpoints[i++]) {
+            result.ok = AccFactorialStep(from, checkpoints[i], &reached) == kAccOk;
         }
-        AccNormalize();
-        RowTeamStop();
+        WorkMemoryRelease();
+        TeamStop();
     }
     result.timing = watch.Read();
     result.steps = steps;
@@ -183,38 +184,6 @@ void PrintRow(unsigned n, const std::string& name, const Timing& t, uint64_t ste
     std::printf("  %s\n", note);
 }
 
-// Blocks of eight multipliers over rows from just long enough to be cut into
-// parts to 128 times that, by the caller alone and by the team: what the
-// hand-over to the helpers and back costs a block. The multipliers are 1, so
-// the row stays as it is; a pass costs the same whatever the multiplier.
-void MeasureSync(unsigned threads) {
-    const GroupKernel kernel = ActiveGroupKernel();
-    const uint64_t ones[kRowTeamMostMultipliers] = {1, 1, 1, 1, 1, 1, 1, 1};
-    for (const uint64_t count : {2 * kRowTeamMinPartLimbs, 8 * kRowTeamMinPartLimbs,
-                                 32 * kRowTeamMinPartLimbs, 128 * kRowTeamMinPartLimbs}) {
-        std::vector<uint64_t> storage(count + 8, 123456789);
-        uint64_t* row =
-            storage.data() + (8 - reinterpret_cast<uintptr_t>(storage.data()) / 8 % 8) % 8;
-        const int blocks = static_cast<int>(200000000 / count);
-        double microseconds[2];
-        for (const unsigned team : {1u, threads}) {
-            RowTeamStart(team, {nullptr, nullptr, kRowTeamMinPartLimbs});
-            const Stopwatch watch;
-            for (int i = 0; i < blocks; ++i) {
-                RowTeamMultiply(row, count, ones, kRowTeamMostMultipliers, kernel.row);
-            }
-            microseconds[team > 1] = watch.Read().seconds / blocks * 1e6;
-            RowTeamStop();
-        }
-        std::printf("sync: %6" PRIu64
-                    " limbs: %8.2f us alone, %8.2f us on %u threads: "
-                    "%5.2f us a block beyond an even share\n",
-                    count, microseconds[0], microseconds[1], threads,
-                    microseconds[1] - microseconds[0] / threads);
-    }
-    std::printf("\n");
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -223,7 +192,6 @@ int main(int argc, char** argv) {
     std::string perMultiplier = "all";
     unsigned plainLimit = 200000;
     bool gmp = true;
-    bool sync = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--n=", 4) == 0) {
             sizes.clear();
@@ -246,12 +214,10 @@ int main(int argc, char** argv) {
             plainLimit = static_cast<unsigned>(std::strtoul(argv[i] + 14, nullptr, 10));
         } else if (std::strcmp(argv[i], "--no-gmp") == 0) {
             gmp = false;
-        } else if (std::strcmp(argv[i], "--sync") == 0) {
-            sync = true;
         } else {
             std::fprintf(stderr,
                          "usage: %s [--n=N,...] [--variants=name,...] "
-                         "[--per-multiplier=all|none|BEST] [--plain-limit=N] [--no-gmp] [--sync]\n",
+                         "[--per-multiplier=all|none|BEST] [--plain-limit=N] [--no-gmp]\n",
                          argv[0]);
             return 2;
         }
@@ -265,7 +231,6 @@ int main(int argc, char** argv) {
     const int best = BestMultiplyVariant();
     std::printf("row kernel chosen for this processor: %s; processors usable: %u\n",
                 MultiplyVariantName(best), cores);
-    if (sync) MeasureSync(cores > 1 ? cores : 2);
     std::printf(
         "ticks are rdtsc counts (the constant-rate time stamp) per step: one limb times\n"
         "one multiplier; GMP=1 is the wall time over GMP's mul_ui loop plus get_str.\n\n");
@@ -329,8 +294,8 @@ int main(int argc, char** argv) {
                 const LoopResult r = RunFactorial(v, n, threads, gmp && !haveReference);
                 const char* note = check(r);
                 if (!steps) steps = r.steps;
-                PrintRow(n, name + " grouped x" + std::to_string(threads), r.timing, steps,
-                         gmpTotal, note);
+                PrintRow(n, name + " steps x" + std::to_string(threads), r.timing, steps, gmpTotal,
+                         note);
             }
         }
         if (plainTicksPerStep > 0 && n > plainLimit && steps) {
