@@ -134,7 +134,7 @@ protected:
 
     static void Launch(uint64_t n, const std::string& path) {
         EmptyThePane();
-        strcpy(factorialJob.destinationPath, path.c_str());
+        wcscpy(factorialJob.destinationPath, SystemPath(path).c_str());
         factorialJob.instance = mainInstance;
         jobState.mainWindow = mainWindowHandle;
         jobState.n = n;
@@ -222,7 +222,7 @@ TEST_F(FactorialJobTest, StopsFaultsAndStatusesEndTheJobAtTheirGroup) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.failure) + " at " + std::to_string(c.at));
         const std::string path = folder + "early" + std::to_string(c.at) + ".txt";
-        DeleteFileA(path.c_str());
+        DeleteFileW(SystemPath(path).c_str());
         act = c.act;
         actAt = c.at;
         statusToReturn = c.status;
@@ -244,7 +244,7 @@ TEST_F(FactorialJobTest, StopsFaultsAndStatusesEndTheJobAtTheirGroup) {
         if (c.act == Act::kStop) {
             EXPECT_EQ(computingInLoop.exchange(-1) * 10 + setUpInLoop.exchange(-1), 11);
         }
-        EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(GetFileAttributesW(SystemPath(path).c_str()), INVALID_FILE_ATTRIBUTES);
         ExpectEnded();
         ExpectNextJobSucceeds();
     }
@@ -259,7 +259,7 @@ TEST_F(FactorialJobTest, RoomMemoryAndThreadsThatRunOut) {
     ASSERT_TRUE(RunJob(5000, folder + "room.txt"));
     EXPECT_EQ(Ending(), Failed(IDS_ERR_NO_ROOM));
     EXPECT_EQ(jobState.currentMultiplier.load(), first);
-    EXPECT_EQ(GetFileAttributesA((folder + "room.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW(SystemPath(folder + "room.txt").c_str()), INVALID_FILE_ATTRIBUTES);
     ExpectEnded();
     ExpectNextJobSucceeds();
 
@@ -317,7 +317,7 @@ TEST_F(FactorialJobTest, ResultFileThatCannotBeWritten) {
     EXPECT_GT(partial.size(), 0u);
     EXPECT_LT(partial.size(), whole.size());
     EXPECT_EQ(partial, whole.substr(0, partial.size()));
-    DeleteFileA(path.c_str());
+    DeleteFileW(SystemPath(path).c_str());
     DeleteFileA((root + "fill.bin").c_str());
     ExpectNextJobSucceeds();
 }

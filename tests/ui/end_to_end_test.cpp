@@ -1,6 +1,8 @@
 // The shipped qrnl.exe (--qrnl=PATH) used from outside with real clicks and keys, or messages
 // where only the outcome matters; screenshots go to --shots=DIR. Each click and key waits for
-// what makes it land (ReadyForInput) and is made once: a repeated one lands later.
+// what makes it land (ReadyForInput) and is made once: a repeated one lands later. Run under the
+// Japanese locale and once more under a Western one: texts are read back as UTF-16, and the files
+// go to a folder whose name no ANSI code page holds.
 #include <windows.h>
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -8,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "engine/size_estimates.h"
 #include "tests/job/job_test_support.h"
@@ -16,7 +19,7 @@
 namespace {
 
 using Lines = std::vector<std::string>;
-std::string programPath, shotFolder, temp, folder;  // Windows paths
+std::string programPath, shotFolder, temp, folder;  // Windows paths, UTF-8
 PROCESS_INFORMATION program;
 HWND mainWindow;
 
@@ -131,7 +134,7 @@ std::string AnswerSaveDialog(const std::string& path) {
                            !(offered = WindowText(name)).empty();
                 }))
         << "no save dialog";
-    SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+    SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Utf16(path).c_str()));
     PostMessageA(save, WM_COMMAND, IDOK, 0);
     EXPECT_TRUE(WaitUntil([&] { return !IsWindow(save); })) << "the save dialog stayed";
     return offered;
@@ -152,15 +155,18 @@ bool StartEnabled(HWND dialog) {
     return WaitUntil([&] { return IsWindowEnabled(GetDlgItem(dialog, IDC_START)) != 0; });
 }
 
-// A 261-byte path is refused, a 260-byte one taken; Start with a number above the limit (one
-// that would wrap round to 1 in 64 bits) starts no job.
+// A path of MAX_PATH UTF-16 units with its terminator is taken, one unit more refused (its
+// characters, one outside the BMP among them, take more bytes in every code page); Start with a
+// number above the limit (one that would wrap round to 1 in 64 bits) starts no job.
 TEST(EndToEnd, DialogRefusesOverlongPathsAndNumbers) {
-    const std::string p(260 - temp.size() - 4, 'p');
-    DeleteFileA((temp + p + ".txt").c_str());  // a broken run's job may have written it
-    HWND dialog = DialogFor("18446744073709551617", temp + p + "p.txt");
+    std::string p = temp;
+    while (Utf16(p).size() + 3 + 4 <= MAX_PATH - 1) p += "é𝄞";  // three units each
+    p.append(MAX_PATH - 1 - 4 - Utf16(p).size(), 'p');
+    DeleteFileW(Utf16(p + ".txt").c_str());  // a broken run's job may have written it
+    HWND dialog = DialogFor("18446744073709551617", p + "p.txt");
     EXPECT_EQ(DismissBox(), LoadString(IDS_PATH_TOO_LONG));
     PostMessageA(dialog, WM_COMMAND, IDC_DEST_BROWSE, 0);
-    AnswerSaveDialog(temp + p + ".txt");
+    AnswerSaveDialog(p + ".txt");
     ASSERT_TRUE(StartEnabled(dialog));
     PostMessageA(dialog, WM_COMMAND, IDC_START, 0);
     EXPECT_EQ(DismissBox(), LoadString(IDS_RANGE_WARNING));
@@ -172,7 +178,7 @@ TEST(EndToEnd, DialogRefusesOverlongPathsAndNumbers) {
 // 1,000,000 brings the warning. The path shows with its middle elided.
 TEST(EndToEnd, MillionStoppedWhileNothingElseEndsOrDoublesIt) {
     const std::string path = folder + "\\F1000000.txt";
-    DeleteFileA(path.c_str());  // a file there would bring the save dialog's overwrite question
+    DeleteFileW(Utf16(path).c_str());  // a file there would bring the overwrite question
     Screenshot("main_window");
     ClickToolbarButton(0, IDM_FACTORIAL);
     HWND dialog = WaitFor(IsFactorialDialog), field = GetDlgItem(dialog, IDC_NUMBER);
@@ -187,12 +193,12 @@ TEST(EndToEnd, MillionStoppedWhileNothingElseEndsOrDoublesIt) {
     Click(GetDlgItem(dialog, IDC_DEST_BROWSE));
     EXPECT_EQ(AnswerSaveDialog(path), "F1000000.txt");
     ASSERT_TRUE(StartEnabled(dialog));
-    const std::string shown = ControlText(dialog, IDC_DEST_PATH);
-    const size_t dots = shown.find("..."), tail = shown.size() - dots - 3;
-    EXPECT_TRUE(dots != shown.npos && dots >= 3 && path.compare(0, dots, shown, 0, dots) == 0 &&
-                path.compare(path.size() - tail, tail, shown, dots + 3, tail) == 0 &&
+    const std::wstring shown = WindowText16(GetDlgItem(dialog, IDC_DEST_PATH)), whole = Utf16(path);
+    const size_t dots = shown.find(L"..."), tail = shown.size() - dots - 3;
+    EXPECT_TRUE(dots != shown.npos && dots >= 3 && whole.compare(0, dots, shown, 0, dots) == 0 &&
+                whole.compare(whole.size() - tail, tail, shown, dots + 3, tail) == 0 &&
                 tail >= strlen("\\F1000000.txt"))
-        << shown << ": start, \"...\", the file name";
+        << Utf8(shown) << ": start, \"...\", the file name";
     Screenshot("e2e_dialog");
     MarkTitle();
     Click(GetDlgItem(dialog, IDC_START));
@@ -212,10 +218,10 @@ TEST(EndToEnd, MillionStoppedWhileNothingElseEndsOrDoublesIt) {
     const Lines block = WaitForBlock("1000000!の計算を中止しました。", 5);
     ASSERT_EQ(block.size(), 5u);
     EXPECT_TRUE(WaitForJobEnd());
-    const unsigned long long at = strtoull(block[1].c_str() + 17, nullptr, 10);  // after "*"
+    const unsigned long long at = strtoull(block[1].c_str() + block[1].find('*') + 1, nullptr, 10);
     EXPECT_TRUE(at > 0 && at < 1000000 && block[1] == "  停止位置:     *" + std::to_string(at));
     EXPECT_EQ(block[2], "  計算桁数:     " + std::to_string(EstimateDigits(at)));
-    EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES) << "a file was written";
+    EXPECT_EQ(GetFileAttributesW(Utf16(path).c_str()), INVALID_FILE_ATTRIBUTES) << "a file written";
     Screenshot("e2e_main_after_stop");
 }
 
@@ -226,7 +232,7 @@ TEST(EndToEnd, ManyJobsRollTheLogAndItsScrollBarIsDrawn) {
     const std::string took = "  要した時間: ";  // its numbers are pinned down in this process
     for (int n = 20; n < 20 + 34; ++n) {
         const std::string no = std::to_string(n), name = "r" + no + ".txt";
-        DeleteFileA((folder + "\\" + name).c_str());
+        DeleteFileW(Utf16(folder + "\\" + name).c_str());
         HWND dialog = DialogFor(no, name);
         ASSERT_TRUE(StartEnabled(dialog));
         MarkTitle();
@@ -242,7 +248,7 @@ TEST(EndToEnd, ManyJobsRollTheLogAndItsScrollBarIsDrawn) {
              "  " + folder + "\\" + name, ""});
         const std::string file = ReadWholeFile(folder + "\\" + name);
         EXPECT_TRUE(n != 50 || file == ExpectedResultFile(50, ReadOracleDigits(50))) << file;
-        DeleteFileA((folder + "\\" + name).c_str());
+        DeleteFileW(Utf16(folder + "\\" + name).c_str());
     }
     Lines lines = LogLines();
     ASSERT_EQ(lines.size(), 300u);
@@ -294,11 +300,14 @@ int main(int argc, char** argv) {
         fprintf(stderr, "usage: %s --qrnl=PATH [--oracle=DIR] [--shots=DIR]\n", argv[0]);
         return 2;
     }
-    char path[MAX_PATH];
-    temp.assign(path, GetTempPathA(sizeof path, path));
-    folder = temp + "qrnl_e2e_a_folder_with_a_rather_long_name";
+    wchar_t path[MAX_PATH];
+    temp = Utf8(std::wstring(path, GetTempPathW(MAX_PATH, path)));
+    // é, a Greek letter and one outside the BMP: no ANSI code page holds all three.
+    folder = temp + "qrnl_e2e_café_λόγος_𝄞_a_folder_with_a_rather_long_name";
     shotFolder = shotFolder.empty() ? temp + "qrnl_shots" : shotFolder;
-    for (const std::string& made : {folder, shotFolder}) CreateDirectoryA(made.c_str(), nullptr);
+    for (const std::string& made : {folder, shotFolder}) {
+        std::filesystem::create_directories(std::filesystem::u8path(made));
+    }
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     std::string command = "\"" + programPath + "\"";
@@ -310,6 +319,6 @@ int main(int argc, char** argv) {
     }
     const int status = RUN_ALL_TESTS();
     if (WaitForSingleObject(program.hProcess, 10000)) TerminateProcess(program.hProcess, 1);
-    RemoveDirectoryA(folder.c_str());
+    RemoveDirectoryW(Utf16(folder).c_str());
     return status;
 }
