@@ -115,6 +115,14 @@ int LeaveALimbLazy(uint64_t first, uint64_t last, uint64_t* reached) {
     }
     return status;
 }
+// Another program sends the job-end command while the job computes, once a job: it must end
+// nothing (noted: whether the job is still set up, with its semaphore).
+std::atomic<int> strayEndLeftJob{-1};
+void SendJobEndAsAnotherProgram(uint64_t) {
+    if (strayEndLeftJob.load() != -1) return;
+    SendMessageW(mainWindowHandle, WM_COMMAND, IDM_JOBEND, 0);
+    strayEndLeftJob = JobIsSetUp() && jobState.semaphore != nullptr;
+}
 int RefuseMemory(uint64_t) { return 1; }
 int OnePage(uint64_t) { return AccAllocate(1); }  // 512 limbs, 9,216 digits
 HANDLE NoThread(LPTHREAD_START_ROUTINE, DWORD*) { return nullptr; }
@@ -181,7 +189,9 @@ TEST_F(FactorialJobTest, FinishedJobsWriteTheirFileAndReportOnce) {
         WriteWholeFile(path, std::string(50000, 'z'));
         jobTestSeams.teamThreads = n == 3000 ? 2 : 0;
         jobTestSeams.multiply = n == 3000 ? LeaveALimbLazy : nullptr;
+        jobTestSeams.atCheckpoint = SendJobEndAsAnotherProgram;  // each job after a finished one
         ASSERT_TRUE(RunJob(n, path));
+        EXPECT_EQ(strayEndLeftJob.exchange(-1), n == 0 ? -1 : 1) << n;  // 0! has no checkpoint
         EXPECT_EQ(Ending(), Finished(n));
         const std::string digits = ExpectedDigits(n);
         EXPECT_EQ(ReadWholeFile(path), ExpectedResultFile(n, digits)) << n;

@@ -179,11 +179,25 @@ TEST(JobCommands, WhileAJobIsSetUpNothingElseStartsAndNothingCloses) {
     jobTestSeams.allocate = nullptr;
 }
 
-TEST(MainWindow, AboutTextWithinItsBuffer) {
+TEST(MainWindow, AboutTextWithinItsBufferAndEachButtonsTooltip) {
     wchar_t text[64];
     std::wmemset(text, L'#', 64);
     FormatAboutText(mainInstance, 77, text, 30);
     EXPECT_EQ(std::wstring(text, 31), std::wstring(text, 29) + L'\0' + L'#');
+    // Asked through the toolbar's own tooltip, which asks the main window.
+    HWND tips = reinterpret_cast<HWND>(SendMessageW(toolBar.window, TB_GETTOOLTIPS, 0, 0));
+    const std::pair<UINT, std::string> buttons[] = {
+        {IDM_FACTORIAL, "階乗"}, {IDM_POWER, "累乗"}, {IDM_STOP, "計算中止"}};
+    for (const auto& button : buttons) {
+        wchar_t tip[80] = L"";
+        TTTOOLINFOW tool = {};
+        tool.cbSize = sizeof tool;
+        tool.hwnd = toolBar.window;
+        tool.uId = button.first;
+        tool.lpszText = tip;
+        SendMessageW(tips, TTM_GETTEXTW, 80, reinterpret_cast<LPARAM>(&tool));
+        EXPECT_EQ(Utf8(tip), button.second) << button.first;
+    }
 }
 
 }  // namespace
