@@ -272,9 +272,9 @@ void OnJobEnd(FactorialJob* job) {
     if (jobState.workerThread != nullptr) CloseHandle(jobState.workerThread);
     jobState.workerThread = nullptr;
 
-    char title[256];
-    if (LoadStringA(job->instance, IDS_TITLE, title, sizeof(title)) > 0) {
-        SetWindowTextA(jobState.mainWindow, title);
+    wchar_t title[256];
+    if (LoadStringW(job->instance, IDS_TITLE, title, 256) > 0) {
+        SetWindowTextW(jobState.mainWindow, title);
     }
     if (IsIconic(jobState.mainWindow)) FlashMainWindow(jobState.mainWindow, 0, 3);
     jobState.setUp.store(0, std::memory_order_relaxed);

@@ -15,13 +15,14 @@
 
 // The job record: what the main window hands in and what the worker hands out.
 struct FactorialJob {
-    char destinationPath[512];  // CP932, NUL-terminated
-    TIMERPROC progressProc;     // run by the job's timer on the UI thread
-    HINSTANCE instance;         // module of string 1002 (the title OnJobEnd restores)
-    uint64_t estimatedDigits;   // StartJob
-    uint64_t resultDigits;      // worker, after the loop
-    uint64_t allocatedBytes;    // worker, after allocation (page-rounded)
-    ElapsedTime elapsed;        // worker, after the loop
+    // UTF-16, NUL-terminated: any path the save dialog returns.
+    wchar_t destinationPath[512];
+    TIMERPROC progressProc;    // run by the job's timer on the UI thread
+    HINSTANCE instance;        // module of string 1002 (the title OnJobEnd restores)
+    uint64_t estimatedDigits;  // StartJob
+    uint64_t resultDigits;     // worker, after the loop
+    uint64_t allocatedBytes;   // worker, after allocation (page-rounded)
+    ElapsedTime elapsed;       // worker, after the loop
 };
 
 using JobNotification = void (*)();

@@ -22,9 +22,9 @@ const char kLineEnd[] = "\r\n";
 
 using FileHandle = HANDLE;
 
-FileHandle OpenForWriting(const char* path) {
+FileHandle OpenForWriting(const PathChar* path) {
     // No sharing while it is written; an existing file is cut to nothing.
-    return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    return CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
 }
 bool IsOpen(FileHandle file) { return file != INVALID_HANDLE_VALUE; }
 bool CloseFile(FileHandle file) { return CloseHandle(file) != 0; }
@@ -41,7 +41,7 @@ bool WritePiece(FileHandle file, const char* piece, size_t length) {
 
 using FileHandle = int;
 
-FileHandle OpenForWriting(const char* path) {
+FileHandle OpenForWriting(const PathChar* path) {
     return open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
 }
 bool IsOpen(FileHandle file) { return file >= 0; }
@@ -135,11 +135,11 @@ char fileBuffer[kResultFileBufferBytes];
 
 }  // namespace
 
-int WriteResultFile(const char* path, uint64_t n) {
+int WriteResultFile(const PathChar* path, uint64_t n) {
     return WriteResultFileThrough(path, n, fileBuffer, sizeof fileBuffer);
 }
 
-int WriteResultFileThrough(const char* path, uint64_t n, char* buffer, size_t size) {
+int WriteResultFileThrough(const PathChar* path, uint64_t n, char* buffer, size_t size) {
     const FileHandle file = OpenForWriting(path);
     if (!IsOpen(file)) return 1;
     BufferedFile out(file, buffer, size);

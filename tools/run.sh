@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds qrnl.exe and starts it under Wine. Without
+# Installs what is missing, builds qrnl.exe and starts it under Wine, in a
+# Japanese locale or the one named (bash tools/run.sh fr_FR.UTF-8). Without
 # a display it starts a virtual one and says how to look at it.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -11,7 +12,7 @@ cmake -S . -B "$build/win" -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
 cmake --build "$build/win" -j 2 --target qrnl
 
-source tools/wine-env.sh "$build"
+source tools/wine-env.sh "$build" "${1:-ja_JP.UTF-8}"
 trap 'qrnl_stop_display' EXIT
 trap 'exit 1' INT TERM HUP
 qrnl_start_display

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs from Debian's apt whatever the build and the tests need and is
-# missing, and generates the ja_JP.UTF-8 locale. Idempotent; quiet when all
-# is there. Needs root (or sudo) only when something is missing.
+# missing, and generates the ja_JP.UTF-8 and fr_FR.UTF-8 locales. Idempotent;
+# quiet when all is there. Needs root (or sudo) only when something is missing.
 set -euo pipefail
 
 packages=(
@@ -29,10 +29,14 @@ if [ ${#missing[@]} -gt 0 ]; then
   "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
-  echo "setup: generating the ja_JP.UTF-8 locale"
-  if ! grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null; then
-    echo 'ja_JP.UTF-8 UTF-8' | "${sudo_cmd[@]}" tee -a /etc/locale.gen >/dev/null
+# Japanese, the program's own language, and a Western one (code page 1252),
+# under which it must show the same texts.
+for loc in ja_JP fr_FR; do
+  if ! locale -a 2>/dev/null | grep -qi "^$loc\.utf-\?8\$"; then
+    echo "setup: generating the $loc.UTF-8 locale"
+    if ! grep -q "^$loc.UTF-8 UTF-8" /etc/locale.gen 2>/dev/null; then
+      echo "$loc.UTF-8 UTF-8" | "${sudo_cmd[@]}" tee -a /etc/locale.gen >/dev/null
+    fi
+    "${sudo_cmd[@]}" locale-gen >/dev/null
   fi
-  "${sudo_cmd[@]}" locale-gen >/dev/null
-fi
+done

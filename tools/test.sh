@@ -7,6 +7,10 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 build="${QRNL_BUILD_DIR:-$root/build}"
 jobs="${QRNL_JOBS:-2}"
+# The end-to-end run is made once more under this Western locale, in a prefix
+# of its own.
+second_locale=fr_FR.UTF-8
+second_prefix=$(source tools/wine-env.sh "$build" "$second_locale" 2>/dev/null && echo "$WINEPREFIX")
 start=$(date +%s)
 stamp() { echo "== $* ($(($(date +%s) - start)) s)"; }
 
@@ -18,7 +22,8 @@ cmake -S . -B "$build/native" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake -S . -B "$build/native-san" -DCMAKE_BUILD_TYPE=Debug -DQRNL_SANITIZE=ON >/dev/null
 cmake -S . -B "$build/win" -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-  -DQRNL_ORACLE_DIR="$build/oracle" >/dev/null
+  -DQRNL_ORACLE_DIR="$build/oracle" \
+  -DQRNL_SECOND_LOCALE="$second_locale" -DQRNL_SECOND_WINEPREFIX="$second_prefix" >/dev/null
 cmake --build "$build/native" -j "$jobs"
 cmake --build "$build/native-san" -j "$jobs"
 cmake --build "$build/win" -j "$jobs"
@@ -42,6 +47,7 @@ full_disk="$build/full-disk"
 # leaves no Xvfb, wineserver or mount behind. Each step is harmless when its
 # part never started.
 cleanup() {
+  WINEPREFIX="$second_prefix" wineserver -k 2>/dev/null || true
   wineserver -k 2>/dev/null || true
   qrnl_stop_display
   umount "$full_disk" 2>/dev/null || true
@@ -49,14 +55,20 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
 qrnl_start_display
-qrnl_prepare_prefix
-# One persistent server for the whole run: each test process then starts in
-# a fraction of a second instead of seconds.
-setsid wineserver -p </dev/null >/dev/null 2>&1 &
-# Start Wine's own services now, away from CTest: started by the first test
-# they would inherit its output pipe and CTest would wait on it until timeout.
-sleep 1  # the persistent server first, or the client would start a passing one
-wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+# Prepares the prefix of a locale and starts its server and services.
+start_wine() {
+  source tools/wine-env.sh "$build" "$1"
+  qrnl_prepare_prefix
+  # One persistent server for the whole run: each test process then starts in
+  # a fraction of a second instead of seconds.
+  setsid wineserver -p </dev/null >/dev/null 2>&1 &
+  # Start Wine's own services now, away from CTest: started by the first test
+  # they would inherit its output pipe and CTest would wait on it until timeout.
+  sleep 1  # the persistent server first, or the client would start a passing one
+  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+}
+start_wine "$second_locale"
+start_wine ja_JP.UTF-8  # last: CTest runs in its environment
 # A 1 MiB disk as drive Q: for the job's full-disk test, where mounting is
 # permitted (the test skips itself otherwise).
 mkdir -p "$full_disk"

@@ -1,25 +1,56 @@
-# Sourced by the run and test scripts: a Wine prefix inside the build tree,
-# Japanese locale (so the program's ANSI code page is 932), and a Wine virtual
-# desktop so windows get frames without a window manager.
-#   source tools/wine-env.sh BUILD_DIR
+# Sourced by the run and test scripts: a Wine prefix inside the build tree for
+# one locale (Japanese unless LOCALE names another: Wine takes the system's
+# language and ANSI code page from it), and a Wine virtual desktop so windows
+# get frames without a window manager.
+#   source tools/wine-env.sh BUILD_DIR [LOCALE]
 qrnl_build_dir=${1:?build dir}
+qrnl_locale=${2:-ja_JP.UTF-8}
 mkdir -p "$qrnl_build_dir"
-export WINEPREFIX="$(cd "$qrnl_build_dir" && pwd)/wineprefix"
+qrnl_build_dir="$(cd "$qrnl_build_dir" && pwd)"
+# The Japanese prefix keeps its old name; each other locale has its own.
+qrnl_wineprefix() {
+  case "$1" in
+    ja_JP.*) echo "$qrnl_build_dir/wineprefix" ;;
+    *) echo "$qrnl_build_dir/wineprefix-${1%%.*}" ;;
+  esac
+}
+export WINEPREFIX="$(qrnl_wineprefix "$qrnl_locale")"
 export WINEARCH=win64
 export WINEDEBUG=-all
-export LANG=ja_JP.UTF-8
-export LC_ALL=ja_JP.UTF-8
+export LANG=$qrnl_locale
+export LC_ALL=$qrnl_locale
 # No Mono or Gecko prompts when the prefix is made.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
 # Bumped whenever the settings below change, so older prefixes get them too.
-qrnl_prefix_stamp=2
+qrnl_prefix_stamp=3
+
+# Japanese glyphs for a prefix of another language, as a Western Windows has
+# them: IPA Gothic linked behind the faces the system draws texts in (menus,
+# title, message boxes, status bar, tooltips) and the log's, and standing in
+# for MS Gothic, the dialog's face, which such a Windows keeps among its
+# Japanese fonts. Lines of a REGEDIT4 file.
+qrnl_ipa_gothic=/usr/share/fonts/opentype/ipafont-gothic/ipag.ttf
+qrnl_font_link_settings() {
+  # A multi-string of one entry, as REGEDIT4 writes it: bytes, two NULs.
+  local link
+  link=$(printf '%s\0\0' "ipag.ttf,IPAGothic" | od -An -v -tx1 | tr -s ' \n' ',' |
+    sed 's/^,//; s/,$//')
+  echo '[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink]'
+  local face
+  for face in "Tahoma" "MS Shell Dlg" "MS Shell Dlg 2" "Microsoft Sans Serif" "Fixedsys"; do
+    echo "\"$face\"=hex(7):$link"
+  done
+  echo
+  echo '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]'
+  echo '"MS Gothic"="IPAGothic"'
+}
 
 # Makes the prefix once and brings its settings up to date. Needs no Wine
 # program of this prefix running (it waits for its server to end). Returns
 # non-zero, saying why, when the prefix could not be made.
 qrnl_prepare_prefix() {
-  local log="$qrnl_build_dir/wine-prefix.log"
+  local log="$WINEPREFIX.log"
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "wine: preparing the prefix in $WINEPREFIX"
     mkdir -p "$WINEPREFIX"
@@ -45,7 +76,8 @@ qrnl_prepare_prefix() {
   if [ "$(cat "$WINEPREFIX/.qrnl-ready" 2>/dev/null)" != "$qrnl_prefix_stamp" ]; then
     # A virtual desktop, and no crash dialog: a crashing test would otherwise
     # wait in it until CTest's time-out.
-    cat >"$WINEPREFIX/qrnl-settings.reg" <<'REG'
+    {
+      cat <<'REG'
 REGEDIT4
 
 [HKEY_CURRENT_USER\Software\Wine\Explorer]
@@ -56,7 +88,10 @@ REGEDIT4
 
 [HKEY_CURRENT_USER\Software\Wine\WineDbg]
 "ShowCrashDialog"=dword:00000000
+
 REG
+      case "$LC_ALL" in ja_JP.*) ;; *) qrnl_font_link_settings ;; esac
+    } >"$WINEPREFIX/qrnl-settings.reg"
     wine regedit "$WINEPREFIX/qrnl-settings.reg" >>"$log" 2>&1 || true
     wineserver -w
     if ! grep -q '^"ShowCrashDialog"=dword:00000000' "$WINEPREFIX/user.reg" ||
@@ -64,6 +99,15 @@ REG
       echo "wine: regedit did not store the settings in $WINEPREFIX/user.reg (see $log)" >&2
       return 1
     fi
+    case "$LC_ALL" in
+      ja_JP.*) ;;
+      *)
+        if ! grep -q '^"Tahoma"=str(7):"ipag.ttf,IPAGothic' "$WINEPREFIX/system.reg"; then
+          echo "wine: regedit did not store the font links in $WINEPREFIX/system.reg (see $log)" >&2
+          return 1
+        fi
+        ;;
+    esac
     echo "$qrnl_prefix_stamp" >"$WINEPREFIX/.qrnl-ready"
   fi
 
@@ -78,6 +122,20 @@ REG
     mkdir -p "$fonts"
     cp "$marlett" "$fonts/marlett.ttf"
   fi
+  # The linked font, where Windows keeps its own.
+  case "$LC_ALL" in
+    ja_JP.*) ;;
+    *)
+      if [ ! -f "$qrnl_ipa_gothic" ]; then
+        echo "wine: $qrnl_ipa_gothic is missing (Debian package fonts-ipafont-gothic)" >&2
+        return 1
+      fi
+      if ! cmp -s "$qrnl_ipa_gothic" "$fonts/ipag.ttf"; then
+        mkdir -p "$fonts"
+        cp "$qrnl_ipa_gothic" "$fonts/ipag.ttf"
+      fi
+      ;;
+  esac
 }
 
 # A virtual X display when there is none: QRNL_XVFB_PID is set when we started it.

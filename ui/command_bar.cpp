@@ -43,7 +43,7 @@ MenuBar::MenuBar() : owner(nullptr), menu(nullptr) {
 }
 
 int MenuBar::Create(HWND ownerWindow, HINSTANCE instance) {
-    HMENU loaded = LoadMenuA(instance, "MyMenu");
+    HMENU loaded = LoadMenuW(instance, L"MyMenu");
     if (!loaded) EndProcess();
     owner = ownerWindow;
     menu = loaded;
@@ -80,19 +80,19 @@ int ToolBar::Create(HINSTANCE moduleInstance, HWND parent) {
                              IDC_TOOLBAR, 3, moduleInstance, IDB_TOOLBAR, kButtons, 4, 16, 16, 16,
                              16, sizeof(TBBUTTON));
     if (!window) EndProcess();
-    LONG style = GetWindowLongA(window, GWL_STYLE);
-    SetWindowLongA(window, GWL_STYLE, style | TBSTYLE_FLAT);
-    tipHook = SetWindowsHookExA(WH_CALLWNDPROC, ToolTipHook, nullptr, GetCurrentThreadId());
+    LONG style = GetWindowLongW(window, GWL_STYLE);
+    SetWindowLongW(window, GWL_STYLE, style | TBSTYLE_FLAT);
+    tipHook = SetWindowsHookExW(WH_CALLWNDPROC, ToolTipHook, nullptr, GetCurrentThreadId());
     if (!tipHook) EndProcess();
     return 0;
 }
 
 LRESULT ToolBar::EnableButton(UINT commandId) {
-    return SendMessageA(window, TB_SETSTATE, commandId, MAKELPARAM(TBSTATE_ENABLED, 0));
+    return SendMessageW(window, TB_SETSTATE, commandId, MAKELPARAM(TBSTATE_ENABLED, 0));
 }
 
 LRESULT ToolBar::GrayButton(UINT commandId) {
-    return SendMessageA(window, TB_SETSTATE, commandId, MAKELPARAM(TBSTATE_INDETERMINATE, 0));
+    return SendMessageW(window, TB_SETSTATE, commandId, MAKELPARAM(TBSTATE_INDETERMINATE, 0));
 }
 
 void ToolBar::Release() {
@@ -106,11 +106,13 @@ LRESULT CALLBACK ToolTipHook(int code, WPARAM wParam, LPARAM lParam) {
         const CWPSTRUCT* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
         if (call->message == WM_NOTIFY && call->lParam) {
             NMHDR* header = reinterpret_cast<NMHDR*>(call->lParam);
-            if (header->code == TTN_NEEDTEXTA && header->idFrom >= IDM_FACTORIAL &&
+            // The main window is a Unicode window, so the toolbar asks in
+            // UTF-16 and the tooltip loads the string as such.
+            if (header->code == TTN_NEEDTEXTW && header->idFrom >= IDM_FACTORIAL &&
                 header->idFrom <= IDM_STOP) {
-                NMTTDISPINFOA* info = reinterpret_cast<NMTTDISPINFOA*>(header);
+                NMTTDISPINFOW* info = reinterpret_cast<NMTTDISPINFOW*>(header);
                 info->lpszText =
-                    MAKEINTRESOURCEA(IDS_TIP_FACTORIAL + (header->idFrom - IDM_FACTORIAL));
+                    MAKEINTRESOURCEW(IDS_TIP_FACTORIAL + (header->idFrom - IDM_FACTORIAL));
                 info->hinst = theToolBar ? theToolBar->instance : nullptr;
                 return 0;
             }
@@ -126,17 +128,17 @@ StatusBar::StatusBar() : window(nullptr), instance(nullptr) {
 
 int StatusBar::Create(HINSTANCE moduleInstance, HWND parent) {
     instance = moduleInstance;
-    window = CreateWindowExA(0, STATUSCLASSNAMEA, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS,
+    window = CreateWindowExW(0, STATUSCLASSNAMEW, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS,
                              0, 0, 0, 0, parent, reinterpret_cast<HMENU>(IDC_STATUSBAR),
                              moduleInstance, nullptr);
     if (!window) EndProcess();
-    SendMessageA(window, SB_SIMPLE, TRUE, 0);
+    SendMessageW(window, SB_SIMPLE, TRUE, 0);
     return 0;
 }
 
-LRESULT StatusBar::SetText(const char* text) {
-    return SendMessageA(window, SB_SETTEXTA, SB_SIMPLEID,
-                        reinterpret_cast<LPARAM>(text ? text : ""));
+LRESULT StatusBar::SetText(const wchar_t* text) {
+    return SendMessageW(window, SB_SETTEXTW, SB_SIMPLEID,
+                        reinterpret_cast<LPARAM>(text ? text : L""));
 }
 
 void StatusBar::Release() {

@@ -41,7 +41,7 @@ struct StatusBar {
     // Failure ends the process.
     int Create(HINSTANCE moduleInstance, HWND parent);
     // One text across the whole bar; an empty text clears it.
-    LRESULT SetText(const char* text);
+    LRESULT SetText(const wchar_t* text);
     void Release();
 };
 

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <cwchar>
 
 #include "engine/size_estimates.h"
 #include "resources/resource_ids.h"
@@ -31,30 +32,33 @@ HGDIOBJ labelOriginalBitmap;
 HGDIOBJ labelOriginalBrush;
 HGDIOBJ labelOriginalFont;
 
-const char kSaveFilter[] = "テキスト ファイル(*.txt)\0*.txt\0";  // the literal adds the last NUL
-const char kSaveTitle[] = "保存先ファイル名を指定";
-const char kDefaultExtension[] = "txt";
+const wchar_t kSaveFilter[] =
+    L"テキスト ファイル(*.txt)\0*.txt\0";  // the literal adds the last NUL
+const wchar_t kSaveTitle[] = L"保存先ファイル名を指定";
+const wchar_t kDefaultExtension[] = L"txt";
 
-// The longest path the job accepts; the buffers hold 511.
-const size_t kMaxPathBytes = 260;
+// The longest path CreateFileW opens without the long-path prefix: MAX_PATH
+// units with the terminator. The buffers hold 511, so that a longer choice
+// comes back whole and is refused here, not by the save dialog.
+const size_t kMaxPathUnits = MAX_PATH - 1;
 // "階乗", the caption of every warning of the dialog.
 const UINT kWarningCaptionId = 1006;
 
 // The save dialog gets the structure up to and including lpTemplateName.
-const DWORD kOpenFileNameSize = offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(void*);
-static_assert(offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(void*) == 136, "x64 layout");
+const DWORD kOpenFileNameSize = offsetof(OPENFILENAMEW, lpTemplateName) + sizeof(void*);
+static_assert(offsetof(OPENFILENAMEW, lpTemplateName) + sizeof(void*) == 136, "x64 layout");
 
 void ShowWarning(HWND owner, UINT textId, int bufferSize) {
-    char text[512] = "";
-    char caption[512] = "";
-    LoadStringA(dialogInstance, textId, text, bufferSize);
-    LoadStringA(dialogInstance, kWarningCaptionId, caption, bufferSize);
-    MessageBoxA(owner, text, caption, MB_ICONWARNING);
+    wchar_t text[512] = L"";
+    wchar_t caption[512] = L"";
+    LoadStringW(dialogInstance, textId, text, bufferSize);
+    LoadStringW(dialogInstance, kWarningCaptionId, caption, bufferSize);
+    MessageBoxW(owner, text, caption, MB_ICONWARNING);
 }
 
 uint64_t ReadNumberField(HWND dialog) {
-    char text[64] = "";
-    GetDlgItemTextA(dialog, IDC_NUMBER, text, sizeof text);
+    wchar_t text[64] = L"";
+    GetDlgItemTextW(dialog, IDC_NUMBER, text, 64);
     return NumberFromText(text);
 }
 
@@ -69,17 +73,17 @@ void PaintLabelFromPicture() {
 }
 
 // Paints the text onto the picture and copies the picture onto the label.
-void DrawOntoLabel(HDC labelWindowDC, const RECT& client, const char* text) {
+void DrawOntoLabel(HDC labelWindowDC, const RECT& client, const wchar_t* text) {
     PatBlt(labelDC, client.left, client.top, client.right - client.left, client.bottom - client.top,
            PATCOPY);
-    // DT_MODIFYSTRING may write an ellipsis of up to 4 bytes beyond the text.
-    char scratch[512 + 8];
-    lstrcpynA(scratch, text, 512);
+    // DT_MODIFYSTRING may write an ellipsis of up to 4 units beyond the text.
+    wchar_t scratch[512 + 8];
+    lstrcpynW(scratch, text, 512);
     RECT box = client;
-    DrawTextA(labelDC, scratch, -1, &box, DT_SINGLELINE | DT_PATH_ELLIPSIS | DT_MODIFYSTRING);
+    DrawTextW(labelDC, scratch, -1, &box, DT_SINGLELINE | DT_PATH_ELLIPSIS | DT_MODIFYSTRING);
     // The label's text is what it shows, for other programs and screen
     // readers. Set past the static's own handler, which would paint it.
-    DefWindowProcA(pathLabel, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(scratch));
+    DefWindowProcW(pathLabel, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(scratch));
     BitBlt(labelWindowDC, client.left, client.top, client.right - client.left,
            client.bottom - client.top, labelDC, client.left, client.top, SRCCOPY);
 }
@@ -93,15 +97,15 @@ void SetUpLabelPicture() {
         CreateCompatibleBitmap(windowDC, client.right - client.left, client.bottom - client.top);
     labelOriginalBitmap = SelectObject(labelDC, labelBitmap);
     labelOriginalBrush = SelectObject(labelDC, GetSysColorBrush(COLOR_BTNFACE));
-    HFONT font = reinterpret_cast<HFONT>(SendMessageA(pathLabel, WM_GETFONT, 0, 0));
+    HFONT font = reinterpret_cast<HFONT>(SendMessageW(pathLabel, WM_GETFONT, 0, 0));
     labelOriginalFont = font ? SelectObject(labelDC, font) : nullptr;
     PatBlt(labelDC, client.left, client.top, client.right - client.left, client.bottom - client.top,
            PATCOPY);
     SetTextColor(labelDC, GetSysColor(COLOR_WINDOWTEXT));
     SetBkMode(labelDC, TRANSPARENT);
-    char text[512] = "";
-    GetWindowTextA(pathLabel, text, sizeof text);
-    if (text[0] != '\0') DrawOntoLabel(windowDC, client, text);
+    wchar_t text[512] = L"";
+    GetWindowTextW(pathLabel, text, 512);
+    if (text[0] != L'\0') DrawOntoLabel(windowDC, client, text);
     ReleaseDC(pathLabel, windowDC);
 }
 
@@ -124,48 +128,48 @@ BOOL OnNumberChanged(HWND dialog);
 BOOL OnInitDialog(HWND dialog, LPARAM lParam) {
     activeDialog = reinterpret_cast<FactorialDialog*>(lParam);
     DWORD thread = GetCurrentThreadId();
-    keyFilterHook = SetWindowsHookExA(WH_GETMESSAGE, KeyFilterProc, nullptr, thread);
-    labelPaintHook = SetWindowsHookExA(WH_CALLWNDPROC, LabelPaintProc, nullptr, thread);
+    keyFilterHook = SetWindowsHookExW(WH_GETMESSAGE, KeyFilterProc, nullptr, thread);
+    labelPaintHook = SetWindowsHookExW(WH_CALLWNDPROC, LabelPaintProc, nullptr, thread);
     numberField = GetDlgItem(dialog, IDC_NUMBER);
     pathLabel = GetDlgItem(dialog, IDC_DEST_PATH);
-    SendMessageA(numberField, EM_LIMITTEXT, static_cast<WPARAM>(FactorialDialog::maxInputLength),
+    SendMessageW(numberField, EM_LIMITTEXT, static_cast<WPARAM>(FactorialDialog::maxInputLength),
                  0);
     ImmAssociateContext(numberField, nullptr);
-    SetDlgItemTextA(dialog, IDC_NUMBER, "");
+    SetDlgItemTextW(dialog, IDC_NUMBER, L"");
     // Not every edit control reports setting an empty text to an empty
     // field; the empty-input state must hold either way.
     OnNumberChanged(dialog);
     SetFocus(numberField);
-    char range[512] = "";
-    LoadStringA(dialogInstance, IDS_RANGE_TEXT, range, sizeof range);
-    SetDlgItemTextA(dialog, IDC_RANGE_TEXT, range);
+    wchar_t range[512] = L"";
+    LoadStringW(dialogInstance, IDS_RANGE_TEXT, range, 512);
+    SetDlgItemTextW(dialog, IDC_RANGE_TEXT, range);
     SetUpLabelPicture();
     return FALSE;
 }
 
 BOOL OnNumberChanged(HWND dialog) {
-    char text[64] = "";
-    GetDlgItemTextA(dialog, IDC_NUMBER, text, sizeof text);
+    wchar_t text[64] = L"";
+    GetDlgItemTextW(dialog, IDC_NUMBER, text, 64);
     uint64_t n = NumberFromText(text);
-    if (text[0] == '\0') {
+    if (text[0] == L'\0') {
         EnableWindow(GetDlgItem(dialog, IDC_DEST_BROWSE), FALSE);
         EnableWindow(GetDlgItem(dialog, IDC_START), FALSE);
-        SetDlgItemTextA(dialog, IDC_DIGITS_VALUE, "");
-        SetDlgItemTextA(dialog, IDC_MEMORY_VALUE, "");
+        SetDlgItemTextW(dialog, IDC_DIGITS_VALUE, L"");
+        SetDlgItemTextW(dialog, IDC_MEMORY_VALUE, L"");
     } else if (n > FactorialDialog::maxNumber) {
         // Only text put in by another program gets here; the keys cannot.
         EnableWindow(GetDlgItem(dialog, IDC_DEST_BROWSE), TRUE);
         EnableWindow(GetDlgItem(dialog, IDC_START), FALSE);
-        SetDlgItemTextA(dialog, IDC_DIGITS_VALUE, "");
-        SetDlgItemTextA(dialog, IDC_MEMORY_VALUE, "");
+        SetDlgItemTextW(dialog, IDC_DIGITS_VALUE, L"");
+        SetDlgItemTextW(dialog, IDC_MEMORY_VALUE, L"");
     } else {
         EnableWindow(GetDlgItem(dialog, IDC_DEST_BROWSE), TRUE);
         uint64_t digits = static_cast<uint64_t>(EstimateDigits(static_cast<int64_t>(n)));
-        char line[64];
-        FormatText(line, sizeof line, "%I64u", digits);
-        SetDlgItemTextA(dialog, IDC_DIGITS_VALUE, line);
-        FormatText(line, sizeof line, "%I64u bytes", BytesForDigits(digits));
-        SetDlgItemTextA(dialog, IDC_MEMORY_VALUE, line);
+        wchar_t line[64];
+        FormatText(line, 64, L"%I64u", digits);
+        SetDlgItemTextW(dialog, IDC_DIGITS_VALUE, line);
+        FormatText(line, 64, L"%I64u bytes", BytesForDigits(digits));
+        SetDlgItemTextW(dialog, IDC_MEMORY_VALUE, line);
         if (destinationChosen) EnableWindow(GetDlgItem(dialog, IDC_START), TRUE);
     }
     return FALSE;
@@ -174,17 +178,17 @@ BOOL OnNumberChanged(HWND dialog) {
 BOOL OnChooseDestination(HWND dialog) {
     SaveFileSettings& settings = saveFileSettings;
     memcpy(settings.previousPath, settings.path, sizeof settings.path);
-    char offered[512];
+    wchar_t offered[512];
     if (destinationChosen) {
         memcpy(offered, settings.path, sizeof offered);
     } else {
-        FormatText(offered, sizeof offered, "F%I64u.txt", ReadNumberField(dialog));
+        FormatText(offered, 512, L"F%I64u.txt", ReadNumberField(dialog));
     }
     if (settings.initialised != 1) {
-        char desktop[512] = "";
+        wchar_t desktop[512] = L"";
         LPITEMIDLIST items = nullptr;
         if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOPDIRECTORY, &items))) {
-            if (!SHGetPathFromIDListA(items, desktop)) desktop[0] = '\0';
+            if (!SHGetPathFromIDListW(items, desktop)) desktop[0] = L'\0';
             CoTaskMemFree(items);
         }
         memcpy(settings.path, offered, sizeof settings.path);
@@ -199,7 +203,7 @@ BOOL OnChooseDestination(HWND dialog) {
         memcpy(settings.path, offered, sizeof settings.path);
     }
     if (settings.Choose(dialog)) {
-        if (strnlen(settings.path, sizeof settings.path) > kMaxPathBytes) {
+        if (wcsnlen(settings.path, 512) > kMaxPathUnits) {
             ShowWarning(dialog, IDS_PATH_TOO_LONG, 512);
             if (destinationChosen)
                 memcpy(settings.path, settings.previousPath, sizeof settings.path);
@@ -232,7 +236,7 @@ BOOL OnStart(HWND dialog) {
     }
     activeDialog->requestedN = n;
     memcpy(activeDialog->requestedPath, saveFileSettings.path, sizeof activeDialog->requestedPath);
-    activeDialog->requestedPath[sizeof activeDialog->requestedPath - 1] = '\0';
+    activeDialog->requestedPath[511] = L'\0';
     EndDialog(dialog, FACTO_START);
     return TRUE;
 }
@@ -249,19 +253,19 @@ BOOL OnDestroy() {
 // Whether typing this digit key at the caret would put a number above the
 // limit into the field. The selection stays in the tested text.
 bool DigitWouldExceedLimit(HWND field, WPARAM key) {
-    char text[64] = "";
-    GetDlgItemTextA(GetParent(field), GetDlgCtrlID(field), text, sizeof text);
-    size_t length = strlen(text);
-    DWORD selection = static_cast<DWORD>(SendMessageA(field, EM_GETSEL, 0, 0));
-    LRESULT lineStart = SendMessageA(field, EM_LINEINDEX, static_cast<WPARAM>(-1), 0);
+    wchar_t text[64] = L"";
+    GetDlgItemTextW(GetParent(field), GetDlgCtrlID(field), text, 64);
+    size_t length = wcslen(text);
+    DWORD selection = static_cast<DWORD>(SendMessageW(field, EM_GETSEL, 0, 0));
+    LRESULT lineStart = SendMessageW(field, EM_LINEINDEX, static_cast<WPARAM>(-1), 0);
     long start = static_cast<long>(LOWORD(selection)) - static_cast<long>(lineStart);
     size_t split = start < 0 ? 0 : static_cast<size_t>(start);
     if (split > length) split = length;
-    char candidate[64 + 1 + 64 + 1];
-    char head[64];
-    memcpy(head, text, split);
-    head[split] = '\0';
-    FormatText(candidate, sizeof candidate, "%s%c%s", head, DigitForKey(key), text + split);
+    wchar_t candidate[64 + 1 + 64 + 1];
+    wchar_t head[64];
+    wmemcpy(head, text, split);
+    head[split] = L'\0';
+    FormatText(candidate, 64 + 1 + 64 + 1, L"%s%c%s", head, DigitForKey(key), text + split);
     return NumberFromText(candidate) > FactorialDialog::maxNumber;
 }
 
@@ -276,21 +280,21 @@ LRESULT Discard(MSG* message) {
 
 }  // namespace
 
-uint64_t NumberFromText(const char* text) {
+uint64_t NumberFromText(const wchar_t* text) {
     uint64_t n = 0;
-    for (const char* p = text; *p >= '0' && *p <= '9'; ++p) {
-        unsigned digit = static_cast<unsigned>(*p - '0');
+    for (const wchar_t* p = text; *p >= L'0' && *p <= L'9'; ++p) {
+        unsigned digit = static_cast<unsigned>(*p - L'0');
         if (n > (UINT64_MAX - digit) / 10) return UINT64_MAX;
         n = n * 10 + digit;
     }
     return n;
 }
 
-char DigitForKey(WPARAM virtualKey) {
+wchar_t DigitForKey(WPARAM virtualKey) {
     if (virtualKey >= VK_NUMPAD0 && virtualKey <= VK_NUMPAD9) {
-        return static_cast<char>('0' + (virtualKey - VK_NUMPAD0));
+        return static_cast<wchar_t>(L'0' + (virtualKey - VK_NUMPAD0));
     }
-    return static_cast<char>('0' + (virtualKey - '0'));
+    return static_cast<wchar_t>(L'0' + (virtualKey - '0'));
 }
 
 SaveFileSettings::SaveFileSettings()
@@ -306,21 +310,21 @@ SaveFileSettings::SaveFileSettings()
       lastError(0) {}
 
 BOOL SaveFileSettings::Choose(HWND owner) {
-    OPENFILENAMEA request;
+    OPENFILENAMEW request;
     memset(&request, 0, sizeof request);
     request.lStructSize = kOpenFileNameSize;
     request.hwndOwner = owner;
     request.lpstrFilter = filter;
     request.nFilterIndex = 1;
     request.lpstrFile = path;
-    request.nMaxFile = sizeof path;
+    request.nMaxFile = 512;
     request.lpstrFileTitle = fileTitle;
-    request.nMaxFileTitle = sizeof fileTitle;
+    request.nMaxFileTitle = 512;
     request.lpstrInitialDir = initialDirectory;
     request.lpstrTitle = title;
     request.Flags = flags | OFN_EXPLORER | OFN_PATHMUSTEXIST;
     request.lpstrDefExt = defaultExtension;
-    BOOL chosen = GetSaveFileNameA(&request);
+    BOOL chosen = GetSaveFileNameW(&request);
     lastError = chosen ? 0 : CommDlgExtendedError();
     return chosen;
 }
@@ -333,7 +337,7 @@ FactorialDialog::FactorialDialog() : requestedN(0), requestedPath{} {
 INT_PTR FactorialDialog::Show(HINSTANCE instance, HWND owner) {
     dialogInstance = instance;
     destinationChosen = 0;
-    return DialogBoxParamA(instance, "DLG_FACTO", owner, FactorialDialogProc,
+    return DialogBoxParamW(instance, L"DLG_FACTO", owner, FactorialDialogProc,
                            reinterpret_cast<LPARAM>(this));
 }
 
@@ -411,7 +415,7 @@ LRESULT CALLBACK LabelPaintProc(int code, WPARAM wParam, LPARAM lParam) {
     return CallNextHookEx(labelPaintHook, code, wParam, lParam);
 }
 
-void DrawPathLabel(const char* text) {
+void DrawPathLabel(const wchar_t* text) {
     HDC windowDC = GetDC(pathLabel);
     RECT client;
     GetClientRect(pathLabel, &client);

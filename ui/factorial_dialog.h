@@ -11,16 +11,18 @@
 
 // The save dialog's settings. They outlive each opening of the factorial
 // dialog, so the next save dialog opens in the folder of the last choice.
+// Paths are UTF-16 from the save dialog on, so any name the file system
+// takes arrives whole.
 struct SaveFileSettings {
     int32_t initialised;
-    char path[512];
-    char previousPath[512];
-    char fileTitle[512];
-    const char* filter;
-    char initialDirectory[512];
-    const char* title;
+    wchar_t path[512];
+    wchar_t previousPath[512];
+    wchar_t fileTitle[512];
+    const wchar_t* filter;
+    wchar_t initialDirectory[512];
+    const wchar_t* title;
     uint32_t flags;
-    const char* defaultExtension;
+    const wchar_t* defaultExtension;
     uint32_t lastError;  // 0: chosen or simply cancelled
 
     SaveFileSettings();
@@ -30,7 +32,7 @@ struct SaveFileSettings {
 
 struct FactorialDialog {
     uint64_t requestedN;
-    char requestedPath[512];
+    wchar_t requestedPath[512];
 
     // Largest N accepted and the number of characters the N field takes.
     static uint64_t maxNumber;
@@ -49,9 +51,9 @@ INT_PTR CALLBACK FactorialDialogProc(HWND dialog, UINT message, WPARAM wParam, L
 LRESULT CALLBACK KeyFilterProc(int code, WPARAM wParam, LPARAM lParam);
 LRESULT CALLBACK LabelPaintProc(int code, WPARAM wParam, LPARAM lParam);
 // '0'..'9' for the virtual keys 48..57 and VK_NUMPAD0..VK_NUMPAD9.
-char DigitForKey(WPARAM virtualKey);
+wchar_t DigitForKey(WPARAM virtualKey);
 // Draws the text into the label's off-screen picture and copies it onto the label.
-void DrawPathLabel(const char* text);
+void DrawPathLabel(const wchar_t* text);
 // The N field's text as a number: digits up to the first non-digit; empty gives 0.
 // Saturates at UINT64_MAX so that an overlong text can never wrap to a small N.
-uint64_t NumberFromText(const char* text);
+uint64_t NumberFromText(const wchar_t* text);

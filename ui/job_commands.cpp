@@ -18,8 +18,9 @@ void OnFactorialCommand(HWND mainWindow) {
     FactorialJob* job = jobState.job;
     jobState.mainWindow = mainWindow;
     jobState.n.store(factorialDialog.requestedN, std::memory_order_relaxed);
+    static_assert(sizeof job->destinationPath == sizeof factorialDialog.requestedPath, "one size");
     memcpy(job->destinationPath, factorialDialog.requestedPath, sizeof job->destinationPath);
-    job->destinationPath[sizeof job->destinationPath - 1] = '\0';
+    job->destinationPath[sizeof job->destinationPath / sizeof(wchar_t) - 1] = L'\0';
     jobState.progressIntervalMs = 2000;
     jobState.notifications.onStarted = ReportStarted;
     jobState.notifications.onFinished = ReportFinished;

@@ -1,7 +1,7 @@
 #include "ui/job_reports.h"
 
 #include <cstdint>
-#include <cstring>
+#include <cwchar>
 
 #include "job/factorial_job.h"
 #include "job/stopwatch.h"
@@ -14,8 +14,8 @@ HINSTANCE reportInstance;
 
 namespace {
 
-// An indented line of up to 511 bytes of text: two spaces, the text, the NUL.
-const size_t kLongLineBytes = 2 + 511 + 1;
+// An indented line of up to 511 units of text: two spaces, the text, the NUL.
+const size_t kLongLineUnits = 2 + 511 + 1;
 
 void SwitchCommandsForRunningJob() {
     menuBar.GrayItem(IDM_FACTORIAL);
@@ -25,24 +25,24 @@ void SwitchCommandsForRunningJob() {
 }
 
 void CloseEndBlock() {
-    logView.AppendLine("");
-    statusBar.SetText("");
+    logView.AppendLine(L"");
+    statusBar.SetText(L"");
     menuBar.EnableItem(IDM_FACTORIAL);
     menuBar.GrayItem(IDM_STOP);
     toolBar.EnableButton(IDM_FACTORIAL);
     toolBar.GrayButton(IDM_STOP);
 }
 
-void AppendDuration(const char* format, const ElapsedTime& elapsed) {
-    char line[256];
-    FormatText(line, sizeof line, format, elapsed.days, elapsed.hours, elapsed.minutes,
-               elapsed.seconds, elapsed.milliseconds);
+void AppendDuration(const wchar_t* format, const ElapsedTime& elapsed) {
+    wchar_t line[256];
+    FormatText(line, 256, format, elapsed.days, elapsed.hours, elapsed.minutes, elapsed.seconds,
+               elapsed.milliseconds);
     logView.AppendLine(line);
 }
 
-void AppendIndented(const char* text) {
-    char line[kLongLineBytes];
-    FormatText(line, sizeof line, "  %s", text);
+void AppendIndented(const wchar_t* text) {
+    wchar_t line[kLongLineUnits];
+    FormatText(line, kLongLineUnits, L"  %s", text);
     logView.AppendLine(line);
 }
 
@@ -52,31 +52,32 @@ void ReportStarted() {
     const FactorialJob* job = jobState.job;
     uint64_t n = jobState.n.load(std::memory_order_relaxed);
     SwitchCommandsForRunningJob();
-    char line[256];
-    FormatText(line, sizeof line, "%I64u!の計算を開始しました。", n);
+    wchar_t line[256];
+    FormatText(line, 256, L"%I64u!の計算を開始しました。", n);
     logView.AppendLine(line);
-    FormatText(line, sizeof line, "  推定の桁数:   %I64u", job->estimatedDigits);
+    FormatText(line, 256, L"  推定の桁数:   %I64u", job->estimatedDigits);
     logView.AppendLine(line);
-    FormatText(line, sizeof line, "  使用メモリ:   %I64u bytes", job->allocatedBytes);
+    FormatText(line, 256, L"  使用メモリ:   %I64u bytes", job->allocatedBytes);
     logView.AppendLine(line);
-    FormatText(line, sizeof line, "%I64u!を計算中... (推定桁数: %I64u)", n, job->estimatedDigits);
+    FormatText(line, 256, L"%I64u!を計算中... (推定桁数: %I64u)", n, job->estimatedDigits);
     statusBar.SetText(line);
 }
 
 void ReportFinished() {
     const FactorialJob* job = jobState.job;
-    char line[256];
-    FormatText(line, sizeof line, "%I64u!の計算が完了しました。",
+    wchar_t line[256];
+    FormatText(line, 256, L"%I64u!の計算が完了しました。",
                jobState.n.load(std::memory_order_relaxed));
     logView.AppendLine(line);
-    FormatText(line, sizeof line, "  結果の桁数:   %I64u", job->resultDigits);
+    FormatText(line, 256, L"  結果の桁数:   %I64u", job->resultDigits);
     logView.AppendLine(line);
-    AppendDuration("  要した時間: %3I64d日%2I64d時間%2I64d分%2I64d秒%3I64dミリ秒", job->elapsed);
-    logView.AppendLine("計算結果を以下のファイルへ保存しました。");
-    // The record's path may fill all 512 bytes; never read past them.
-    char path[512];
-    memcpy(path, job->destinationPath, sizeof path);
-    path[sizeof path - 1] = '\0';
+    AppendDuration(L"  要した時間: %3I64d日%2I64d時間%2I64d分%2I64d秒%3I64dミリ秒", job->elapsed);
+    logView.AppendLine(L"計算結果を以下のファイルへ保存しました。");
+    // The record's path may fill its whole buffer; never read past it.
+    const size_t units = sizeof job->destinationPath / sizeof(wchar_t);
+    wchar_t path[units];
+    wmemcpy(path, job->destinationPath, units);
+    path[units - 1] = L'\0';
     AppendIndented(path);
     CloseEndBlock();
 }
@@ -87,22 +88,21 @@ void ReportStopped() {
     uint64_t position = jobState.currentMultiplier.load(std::memory_order_relaxed);
     // A loop that ran to its end leaves N + 1 behind.
     if (position > n) position = n;
-    char line[256];
-    FormatText(line, sizeof line, "%I64u!の計算を中止しました。", n);
+    wchar_t line[256];
+    FormatText(line, 256, L"%I64u!の計算を中止しました。", n);
     logView.AppendLine(line);
-    FormatText(line, sizeof line, "  停止位置:     *%I64u", position);
+    FormatText(line, 256, L"  停止位置:     *%I64u", position);
     logView.AppendLine(line);
-    FormatText(line, sizeof line, "  計算桁数:     %I64u", job->resultDigits);
+    FormatText(line, 256, L"  計算桁数:     %I64u", job->resultDigits);
     logView.AppendLine(line);
-    AppendDuration("  経過時間:   %3I64d日%2I64d時間%2I64d分%2I64d秒%3I64dミリ秒", job->elapsed);
+    AppendDuration(L"  経過時間:   %3I64d日%2I64d時間%2I64d分%2I64d秒%3I64dミリ秒", job->elapsed);
     CloseEndBlock();
 }
 
 void ReportFailed() {
-    logView.AppendLine("下記エラーが発生したので、処理を中止しました。");
-    char message[512] = "";
-    LoadStringA(reportInstance, static_cast<UINT>(jobState.errorMessageId.load()), message,
-                sizeof message);
+    logView.AppendLine(L"下記エラーが発生したので、処理を中止しました。");
+    wchar_t message[512] = L"";
+    LoadStringW(reportInstance, static_cast<UINT>(jobState.errorMessageId.load()), message, 512);
     AppendIndented(message);
     CloseEndBlock();
 }
@@ -118,16 +118,16 @@ void CALLBACK ProgressTicker(HWND window, UINT, UINT_PTR, DWORD) {
         // multiplier <= n, so n is not 0 here and the quotient lies in 0..100.
         uint64_t percent =
             static_cast<uint64_t>(static_cast<double>(multiplier) * 100.0 / static_cast<double>(n));
-        char line[256];
-        FormatText(line, sizeof line,
-                   "  %3I64u%%完了 %3I64d日%2I64d時間%2I64d分%2I64d秒経過 *%I64u...", percent,
-                   elapsed.days, elapsed.hours, elapsed.minutes, elapsed.seconds, multiplier);
-        char title[32 + 256];
-        int prefix = FormatText(title, sizeof title, "%I64u%% - ", percent);
+        wchar_t line[256];
+        FormatText(line, 256, L"  %3I64u%%完了 %3I64d日%2I64d時間%2I64d分%2I64d秒経過 *%I64u...",
+                   percent, elapsed.days, elapsed.hours, elapsed.minutes, elapsed.seconds,
+                   multiplier);
+        wchar_t title[32 + 256];
+        int prefix = FormatText(title, 32, L"%I64u%% - ", percent);
         logView.AppendLine(line);
         if (IsIconic(window)) {
-            LoadStringA(reportInstance, IDS_TITLE, title + prefix, 256);
-            SetWindowTextA(window, title);
+            LoadStringW(reportInstance, IDS_TITLE, title + prefix, 256);
+            SetWindowTextW(window, title);
         }
     }
     ReleaseSemaphore(jobState.semaphore, 1, nullptr);

@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 #include "resources/resource_ids.h"
+#include "ui/format_text.h"
 
 HWND logWindow;
 
@@ -26,15 +28,16 @@ void ReleaseLogViewAtExit() {
 const DWORD kLogStyle =
     WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | ES_NOHIDESEL | ES_AUTOVSCROLL | ES_MULTILINE;
 
-bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+// The pane's text goes in and out of the control as UTF-16.
+const WPARAM kStreamFormat = SF_TEXT | SF_UNICODE;
 
 // Offset and size of the first line break (CR LF, or a lone CR or LF) at or
-// after from; false when there is none. No CP932 trail byte is a CR or an LF.
-bool FindLineBreak(const char* text, size_t length, size_t from, size_t* at, size_t* size) {
+// after from; false when there is none.
+bool FindLineBreak(const wchar_t* text, size_t length, size_t from, size_t* at, size_t* size) {
     for (size_t i = from; i < length; ++i) {
-        if (text[i] == '\r' || text[i] == '\n') {
+        if (text[i] == L'\r' || text[i] == L'\n') {
             *at = i;
-            *size = (text[i] == '\r' && i + 1 < length && text[i + 1] == '\n') ? 2 : 1;
+            *size = (text[i] == L'\r' && i + 1 < length && text[i + 1] == L'\n') ? 2 : 1;
             return true;
         }
     }
@@ -42,17 +45,17 @@ bool FindLineBreak(const char* text, size_t length, size_t from, size_t* at, siz
 }
 
 void PutCaretAtEnd() {
-    LRESULT lines = SendMessageA(logWindow, EM_GETLINECOUNT, 0, 0);
-    LRESULT first = SendMessageA(logWindow, EM_LINEINDEX, lines > 0 ? lines - 1 : 0, 0);
-    LRESULT length = SendMessageA(logWindow, EM_LINELENGTH, first, 0);
-    SendMessageA(logWindow, EM_SETSEL, first + length, first + length);
+    LRESULT lines = SendMessageW(logWindow, EM_GETLINECOUNT, 0, 0);
+    LRESULT first = SendMessageW(logWindow, EM_LINEINDEX, lines > 0 ? lines - 1 : 0, 0);
+    LRESULT length = SendMessageW(logWindow, EM_LINELENGTH, first, 0);
+    SendMessageW(logWindow, EM_SETSEL, first + length, first + length);
 }
 
 void SetLineSpacing() {
     HDC dc = GetDC(logWindow);
     if (!dc) return;  // keep the control's spacing
-    TEXTMETRICA metrics = {};
-    BOOL haveMetrics = GetTextMetricsA(dc, &metrics);
+    TEXTMETRICW metrics = {};
+    BOOL haveMetrics = GetTextMetricsW(dc, &metrics);
     int pixelsPerInch = GetDeviceCaps(dc, LOGPIXELSY);
     ReleaseDC(logWindow, dc);
     if (!haveMetrics) return;
@@ -62,11 +65,11 @@ void SetLineSpacing() {
     PARAFORMAT2 format = {};
     format.cbSize = sizeof(format);
     format.dwMask = PFM_SPACEBEFORE | PFM_SPACEAFTER | PFM_LINESPACING;
-    SendMessageA(logWindow, EM_GETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&format));
+    SendMessageW(logWindow, EM_GETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&format));
     format.dwMask = PFM_LINESPACING;
     format.bLineSpacingRule = 4;
     format.dyLineSpacing = twips;
-    SendMessageA(logWindow, EM_SETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&format));
+    SendMessageW(logWindow, EM_SETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&format));
 }
 
 }  // namespace
@@ -102,22 +105,12 @@ uint64_t WholePages(uint64_t size, uint64_t pageSize) {
     return (size / pageSize + 1) * pageSize;
 }
 
-size_t Cp932Fit(const char* text, size_t maxBytes) {
-    size_t i = 0;
-    while (text[i] != '\0') {
-        size_t width =
-            (IsLeadByte(static_cast<unsigned char>(text[i])) && text[i + 1] != '\0') ? 2 : 1;
-        if (i + width > maxBytes) break;
-        i += width;
-    }
-    return i;
-}
-
-size_t RotateLogText(char* buffer, size_t capacity, size_t length, const char* text, int maxLines) {
+size_t RotateLogText(wchar_t* buffer, size_t capacity, size_t length, const wchar_t* text,
+                     int maxLines) {
     if (capacity == 0) return 0;
     const size_t limit = capacity - 1;  // room for the NUL
     length = std::min(length, limit);
-    const size_t textLength = Cp932Fit(text, limit);
+    const size_t textLength = WholeCharacters(text, limit);
 
     size_t lines = 1;
     for (size_t at = 0, size = 0, from = 0; FindLineBreak(buffer, length, from, &at, &size);
@@ -140,17 +133,17 @@ size_t RotateLogText(char* buffer, size_t capacity, size_t length, const char* t
         --lines;
     }
     if (emptied) {
-        std::memcpy(buffer, text, textLength);
-        buffer[textLength] = '\0';
+        std::wmemcpy(buffer, text, textLength);
+        buffer[textLength] = L'\0';
         return textLength;
     }
-    std::memmove(buffer, buffer + drop, length - drop);
+    std::wmemmove(buffer, buffer + drop, length - drop);
     length -= drop;
-    buffer[length++] = '\r';
-    buffer[length++] = '\n';
-    std::memcpy(buffer + length, text, textLength);
+    buffer[length++] = L'\r';
+    buffer[length++] = L'\n';
+    std::wmemcpy(buffer + length, text, textLength);
     length += textLength;
-    buffer[length] = '\0';
+    buffer[length] = L'\0';
     return length;
 }
 
@@ -162,36 +155,36 @@ LogView::LogView()
       lineCount(0),
       streamPos(0),
       streamEnd(0),
-      paneBytes(0) {
+      paneUnits(0) {
     theLogView = this;
     std::atexit(ReleaseLogViewAtExit);
 }
 
 int LogView::Create(HINSTANCE instance, HWND parent, int x, int y, int width, int height,
                     uint64_t requestedBufferSize, int lineLimit) {
-    richEditModule = LoadLibraryA("Riched20.dll");
+    richEditModule = LoadLibraryW(L"Riched20.dll");
     const bool version2 = richEditModule != nullptr;
     if (!version2) {
-        richEditModule = LoadLibraryA("Riched32.dll");
+        richEditModule = LoadLibraryW(L"Riched32.dll");
         if (!richEditModule) EndProcess();
     }
     logWindow =
-        CreateWindowExA(WS_EX_CLIENTEDGE | WS_EX_WINDOWEDGE, version2 ? "RichEdit20A" : "RichEdit",
-                        nullptr, kLogStyle, x, y, width, height, parent,
-                        reinterpret_cast<HMENU>(IDC_LOGVIEW), instance, nullptr);
+        CreateWindowExW(WS_EX_CLIENTEDGE | WS_EX_WINDOWEDGE,
+                        version2 ? L"RichEdit20W" : L"RichEdit", nullptr, kLogStyle, x, y, width,
+                        height, parent, reinterpret_cast<HMENU>(IDC_LOGVIEW), instance, nullptr);
     if (!logWindow) EndProcess();
 
-    CHARFORMATA face = {};
+    CHARFORMATW face = {};
     face.cbSize = sizeof(face);
     face.dwMask = CFM_FACE;
-    std::strcpy(face.szFaceName, "FixedSys");
-    SendMessageA(logWindow, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&face));
+    std::wcscpy(face.szFaceName, L"FixedSys");
+    SendMessageW(logWindow, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&face));
     if (version2) SetLineSpacing();
-    SendMessageA(logWindow, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELPARAM(10, 10));
+    SendMessageW(logWindow, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELPARAM(10, 10));
 
     streamBuffer = nullptr;
     lineCount = 0;
-    paneBytes = 0;
+    paneUnits = 0;
     // A limit below one line would leave nothing to roll; the pane keeps at
     // least the newest line.
     maxLines = lineLimit > 1 ? lineLimit : 1;
@@ -200,83 +193,84 @@ int LogView::Create(HINSTANCE instance, HWND parent, int x, int y, int width, in
     GetSystemInfo(&system);
     bufferSize = WholePages(requestedBufferSize, system.dwPageSize);
     // The stream positions are 32-bit.
-    if (bufferSize == 0 || bufferSize > 0x40000000) EndProcess();
-    streamBuffer = static_cast<char*>(
+    if (bufferSize < sizeof(wchar_t) || bufferSize > 0x40000000) EndProcess();
+    streamBuffer = static_cast<wchar_t*>(
         VirtualAlloc(nullptr, static_cast<SIZE_T>(bufferSize), MEM_COMMIT, PAGE_READWRITE));
     if (!streamBuffer) EndProcess();
-    streamBuffer[0] = '\0';
+    streamBuffer[0] = L'\0';
 
-    SendMessageA(logWindow, EM_EXLIMITTEXT, 0,
+    SendMessageW(logWindow, EM_EXLIMITTEXT, 0,
                  static_cast<LPARAM>(std::max<uint64_t>(bufferSize, 65536)));
     return (logWindow && streamBuffer) ? 0 : 1;
 }
 
 void LogView::HookInput() {
-    messageHook = SetWindowsHookExA(WH_GETMESSAGE, LogMessageHook, nullptr, GetCurrentThreadId());
-    callWndHook = SetWindowsHookExA(WH_CALLWNDPROC, LogCallWndHook, nullptr, GetCurrentThreadId());
+    messageHook = SetWindowsHookExW(WH_GETMESSAGE, LogMessageHook, nullptr, GetCurrentThreadId());
+    callWndHook = SetWindowsHookExW(WH_CALLWNDPROC, LogCallWndHook, nullptr, GetCurrentThreadId());
     if (!messageHook || !callWndHook) EndProcess();
 }
 
-void LogView::AppendLine(const char* text) {
+void LogView::AppendLine(const wchar_t* text) {
     if (!logWindow || !streamBuffer) return;
-    if (!text) text = "";
-    const size_t limit = static_cast<size_t>(bufferSize) - 1;
+    if (!text) text = L"";
+    const size_t capacity = static_cast<size_t>(bufferSize) / sizeof(wchar_t);
+    const size_t limit = capacity - 1;  // units, leaving room for the NUL
 
-    SendMessageA(logWindow, WM_SETREDRAW, FALSE, 0);
+    SendMessageW(logWindow, WM_SETREDRAW, FALSE, 0);
     PutCaretAtEnd();
 
     const uint32_t count = static_cast<uint32_t>(lineCount.load(std::memory_order_relaxed));
     const uint32_t limitLines = static_cast<uint32_t>(maxLines);
     if (count == 0) {
-        size_t n = Cp932Fit(text, limit);
-        std::memcpy(streamBuffer, text, n);
-        streamBuffer[n] = '\0';
-        SendMessageA(logWindow, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(streamBuffer));
-        paneBytes.store(static_cast<int64_t>(n), std::memory_order_relaxed);
+        size_t n = WholeCharacters(text, limit);
+        std::wmemcpy(streamBuffer, text, n);
+        streamBuffer[n] = L'\0';
+        SendMessageW(logWindow, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(streamBuffer));
+        paneUnits.store(static_cast<int64_t>(n), std::memory_order_relaxed);
         lineCount.store(1, std::memory_order_relaxed);
-    } else if (count < limitLines && paneBytes.load(std::memory_order_relaxed) + 2 +
-                                             static_cast<int64_t>(Cp932Fit(text, limit)) <=
+    } else if (count < limitLines && paneUnits.load(std::memory_order_relaxed) + 2 +
+                                             static_cast<int64_t>(WholeCharacters(text, limit)) <=
                                          static_cast<int64_t>(limit)) {
-        size_t n = Cp932Fit(text, limit - 2);
-        streamBuffer[0] = '\r';
-        streamBuffer[1] = '\n';
-        std::memcpy(streamBuffer + 2, text, n);
-        streamBuffer[2 + n] = '\0';
-        SendMessageA(logWindow, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(streamBuffer));
-        paneBytes.fetch_add(static_cast<int64_t>(n + 2), std::memory_order_relaxed);
+        size_t n = WholeCharacters(text, limit - 2);
+        streamBuffer[0] = L'\r';
+        streamBuffer[1] = L'\n';
+        std::wmemcpy(streamBuffer + 2, text, n);
+        streamBuffer[2 + n] = L'\0';
+        SendMessageW(logWindow, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(streamBuffer));
+        paneUnits.fetch_add(static_cast<int64_t>(n + 2), std::memory_order_relaxed);
         lineCount.fetch_add(1, std::memory_order_relaxed);
     } else {
         size_t length;
         if (count <= limitLines) {
-            // First time full (by lines, or by bytes for very long lines):
+            // First time full (by lines, or by size for very long lines):
             // take the pane's text into the buffer once; from now on the
             // buffer mirrors the pane.
-            streamBuffer[0] = '\0';
+            streamBuffer[0] = L'\0';
             streamPos = 0;
             streamEnd = 0;
             EDITSTREAM out = {};
-            out.dwCookie = static_cast<DWORD_PTR>(limit);
+            out.dwCookie = static_cast<DWORD_PTR>(limit * sizeof(wchar_t));
             out.pfnCallback = StreamOutToBuffer;
-            SendMessageA(logWindow, EM_STREAMOUT, SF_TEXT, reinterpret_cast<LPARAM>(&out));
-            length = static_cast<size_t>(streamEnd.load(std::memory_order_relaxed));
+            SendMessageW(logWindow, EM_STREAMOUT, kStreamFormat, reinterpret_cast<LPARAM>(&out));
+            length =
+                static_cast<size_t>(streamEnd.load(std::memory_order_relaxed)) / sizeof(wchar_t);
             streamPos = 0;
-            streamBuffer[length] = '\0';
+            streamBuffer[length] = L'\0';
             lineCount.store(static_cast<int32_t>(limitLines + 1), std::memory_order_relaxed);
         } else {
-            length = std::strlen(streamBuffer);
+            length = std::wcslen(streamBuffer);
         }
-        length =
-            RotateLogText(streamBuffer, static_cast<size_t>(bufferSize), length, text, maxLines);
+        length = RotateLogText(streamBuffer, capacity, length, text, maxLines);
         streamPos = 0;
         EDITSTREAM in = {};
-        in.dwCookie = static_cast<DWORD_PTR>(length);
+        in.dwCookie = static_cast<DWORD_PTR>(length * sizeof(wchar_t));
         in.pfnCallback = StreamInFromBuffer;
-        SendMessageA(logWindow, EM_STREAMIN, SF_TEXT, reinterpret_cast<LPARAM>(&in));
+        SendMessageW(logWindow, EM_STREAMIN, kStreamFormat, reinterpret_cast<LPARAM>(&in));
         PutCaretAtEnd();
     }
 
-    SendMessageA(logWindow, EM_SCROLL, SB_LINEDOWN, 0);
-    SendMessageA(logWindow, WM_SETREDRAW, TRUE, 0);
+    SendMessageW(logWindow, EM_SCROLL, SB_LINEDOWN, 0);
+    SendMessageW(logWindow, WM_SETREDRAW, TRUE, 0);
     // The frame too: the scroll bars live there, and the append may have
     // shown one or moved its thumb.
     RedrawWindow(logWindow, nullptr, nullptr,
@@ -293,41 +287,40 @@ void LogView::Release() {
 }
 
 // Takes every chunk the control delivers but keeps only what fits below the
-// limit in dwCookie; streamEnd is where the kept text ends, whatever length
-// the control would report for itself.
+// byte limit in dwCookie (whole UTF-16 units); streamEnd is where the kept
+// text ends, whatever length the control would report for itself.
 DWORD CALLBACK StreamOutToBuffer(DWORD_PTR cookie, LPBYTE chunk, LONG chunkSize, LONG* written) {
     LogView* view = theLogView;
+    char* const bytes = reinterpret_cast<char*>(view->streamBuffer);
     const int64_t limit = static_cast<int64_t>(cookie);
     int64_t pos = view->streamPos.load(std::memory_order_relaxed);
     int64_t room = limit - pos;
     int64_t take = chunkSize > 0 ? std::min<int64_t>(chunkSize, room > 0 ? room : 0) : 0;
-    if (take > 0) std::memcpy(view->streamBuffer + pos, chunk, static_cast<size_t>(take));
+    take &= ~int64_t{1};
+    if (take > 0) std::memcpy(bytes + pos, chunk, static_cast<size_t>(take));
     pos += take;
-    view->streamBuffer[pos] = '\0';
+    view->streamBuffer[pos / 2] = L'\0';
     view->streamPos.store(static_cast<int32_t>(pos), std::memory_order_relaxed);
     view->streamEnd.store(static_cast<int32_t>(pos), std::memory_order_relaxed);
     *written = chunkSize > 0 ? chunkSize : 0;
     return 0;
 }
 
+// Hands out the mirrored text in the control's chunks. Each chunk holds whole
+// UTF-16 units; the control keeps them as they come, so a chunk may end
+// between the two halves of a surrogate pair.
 DWORD CALLBACK StreamInFromBuffer(DWORD_PTR cookie, LPBYTE chunk, LONG chunkSize, LONG* read) {
     LogView* view = theLogView;
+    const char* const bytes = reinterpret_cast<const char*>(view->streamBuffer);
     const int32_t length = static_cast<int32_t>(cookie);
     int32_t pos = view->streamPos.load(std::memory_order_relaxed);
-    if (pos >= length || chunkSize <= 0) {
+    int32_t n = std::min<int32_t>(length - pos, chunkSize) & ~1;
+    if (pos >= length || n <= 0) {
         view->streamPos.store(0, std::memory_order_relaxed);
         *read = 0;
         return 0;
     }
-    int32_t n = std::min<int32_t>(length - pos, chunkSize);
-    // The control converts each chunk on its own: a chunk that ends between
-    // the two bytes of a character would turn it into two broken ones.
-    if (n < length - pos) {
-        const int32_t whole =
-            static_cast<int32_t>(Cp932Fit(view->streamBuffer + pos, static_cast<size_t>(n)));
-        if (whole > 0) n = whole;
-    }
-    std::memcpy(chunk, view->streamBuffer + pos, static_cast<size_t>(n));
+    std::memcpy(chunk, bytes + pos, static_cast<size_t>(n));
     *read = n;
     view->streamPos.store(pos + n, std::memory_order_relaxed);
     return 0;

@@ -9,18 +9,18 @@
 
 struct LogView {
     HMODULE richEditModule;
-    char* streamBuffer;   // bufferSize committed bytes
-    uint64_t bufferSize;  // requested size rounded up to whole pages
+    wchar_t* streamBuffer;  // bufferSize committed bytes of UTF-16 text
+    uint64_t bufferSize;    // requested size rounded up to whole pages
     int32_t maxLines;
     // Lines appended so far; stops at maxLines + 1 once the pane rolls.
     std::atomic<int32_t> lineCount;
-    // Position of the stream callbacks in streamBuffer; 0 between streams.
+    // Byte position of the stream callbacks in streamBuffer; 0 between streams.
     std::atomic<int32_t> streamPos;
     // Where the last stream-out ended: the true end of the mirrored text.
     std::atomic<int32_t> streamEnd;
-    // Bytes the pane holds while it fills, line breaks as CR LF. The pane
-    // starts rolling early when the next line would not fit streamBuffer.
-    std::atomic<int64_t> paneBytes;
+    // UTF-16 units the pane holds while it fills, line breaks as CR LF. The
+    // pane starts rolling early when the next line would not fit streamBuffer.
+    std::atomic<int64_t> paneUnits;
 
     // Zeroes the fields, becomes the instance the stream callbacks use, and
     // registers Release for process exit.
@@ -33,7 +33,7 @@ struct LogView {
     void HookInput();
     // Appends one line (no line breaks; may be empty). Not reentrant: callers
     // serialise it with the job semaphore.
-    void AppendLine(const char* text);
+    void AppendLine(const wchar_t* text);
     void Release();
 };
 
@@ -56,14 +56,11 @@ LONG LineSpacingTwips(LONG textHeight, int pixelsPerInch);
 // A size raised to a whole number of pages.
 uint64_t WholePages(uint64_t size, uint64_t pageSize);
 
-// Bytes of the longest start of text, at most maxBytes, that ends on a whole
-// CP932 character.
-size_t Cp932Fit(const char* text, size_t maxBytes);
-
-// The rolling step on the mirrored log text: buffer holds length bytes and a
+// The rolling step on the mirrored log text: buffer holds length units and a
 // NUL, at least one line. Drops the oldest lines until fewer than maxLines
 // remain and the new line fits, then appends it after a CR LF (or alone when
-// no line is left). The result and its NUL stay within capacity bytes; a
-// line longer than the buffer is cut on a character boundary. Returns the
-// new length.
-size_t RotateLogText(char* buffer, size_t capacity, size_t length, const char* text, int maxLines);
+// no line is left). The result and its NUL stay within capacity units; a
+// line longer than the buffer is cut on a whole character. Returns the new
+// length.
+size_t RotateLogText(wchar_t* buffer, size_t capacity, size_t length, const wchar_t* text,
+                     int maxLines);

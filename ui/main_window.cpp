@@ -4,7 +4,7 @@
 #include <richedit.h>
 
 #include <cstdlib>
-#include <cstring>
+#include <cwchar>
 
 #include "job/factorial_job.h"
 #include "resources/resource_ids.h"
@@ -20,7 +20,7 @@ HWND mainWindowHandle;
 
 namespace {
 
-const char kClassName[] = "QRNLMainWindow";
+const wchar_t kClassName[] = L"QRNLMainWindow";
 
 // Enough scroll steps for any log the pane can hold; a huge wheel setting
 // must not keep the UI thread scrolling for minutes.
@@ -29,9 +29,9 @@ const int kMaxWheelSteps = 1000;
 [[noreturn]] void EndProcess() { std::exit(0); }
 
 void RestoreTitle(HWND window) {
-    char title[512] = "";
-    LoadStringA(mainInstance, IDS_TITLE, title, sizeof(title));
-    SetWindowTextA(window, title);
+    wchar_t title[512] = L"";
+    LoadStringW(mainInstance, IDS_TITLE, title, 512);
+    SetWindowTextW(window, title);
 }
 
 // Makes the log redraw its text at its current scroll positions. A bar whose
@@ -44,17 +44,17 @@ void RefreshLogScroll() {
         info.cbSize = sizeof(info);
         info.fMask = SIF_ALL;
         if (!GetScrollInfo(logWindow, bars[i], &info)) continue;
-        SendMessageA(logWindow, messages[i], MAKEWPARAM(SB_THUMBPOSITION, info.nPos & 0xFFFF), 0);
-        SendMessageA(logWindow, messages[i], MAKEWPARAM(SB_ENDSCROLL, 0), 0);
+        SendMessageW(logWindow, messages[i], MAKEWPARAM(SB_THUMBPOSITION, info.nPos & 0xFFFF), 0);
+        SendMessageW(logWindow, messages[i], MAKEWPARAM(SB_ENDSCROLL, 0), 0);
     }
 }
 
 void LayOut(HWND window, WPARAM sizeType, LPARAM size) {
     RECT mainClient = {}, toolbarClient = {}, statusClient = {};
     GetClientRect(window, &mainClient);
-    SendMessageA(toolBar.window, WM_SIZE, sizeType, size);
+    SendMessageW(toolBar.window, WM_SIZE, sizeType, size);
     GetClientRect(toolBar.window, &toolbarClient);
-    SendMessageA(statusBar.window, WM_SIZE, sizeType, size);
+    SendMessageW(statusBar.window, WM_SIZE, sizeType, size);
     GetClientRect(statusBar.window, &statusClient);
     LogPlacement place = PlaceLog(mainClient, toolbarClient, statusClient);
     MoveWindow(logWindow, place.x, place.y, place.width, place.height, TRUE);
@@ -66,18 +66,18 @@ void LayOut(HWND window, WPARAM sizeType, LPARAM size) {
 
 void ScrollLogByWheel(WPARAM wParam) {
     UINT setting = 0;
-    if (!SystemParametersInfoA(SPI_GETWHEELSCROLLLINES, 0, &setting, 0)) return;
+    if (!SystemParametersInfoW(SPI_GETWHEELSCROLLLINES, 0, &setting, 0)) return;
     bool pages = false;
     int steps = WheelScrollSteps(static_cast<short>(HIWORD(wParam)), setting, &pages);
     WPARAM up = pages ? SB_PAGEUP : SB_LINEUP;
     WPARAM down = pages ? SB_PAGEDOWN : SB_LINEDOWN;
-    for (int i = 0; i < steps; ++i) SendMessageA(logWindow, EM_SCROLL, up, 0);
-    for (int i = 0; i < -steps; ++i) SendMessageA(logWindow, EM_SCROLL, down, 0);
+    for (int i = 0; i < steps; ++i) SendMessageW(logWindow, EM_SCROLL, up, 0);
+    for (int i = 0; i < -steps; ++i) SendMessageW(logWindow, EM_SCROLL, down, 0);
 }
 
 void OpenHelp(HWND window) {
-    char path[512];
-    if (HelpFilePath(path, sizeof(path))) WinHelpA(window, path, HELP_FINDER, 0);
+    wchar_t path[512];
+    if (HelpFilePath(path, 512)) WinHelpW(window, path, HELP_FINDER, 0);
 }
 
 void CloseUnlessBusy(HWND window) {
@@ -85,11 +85,11 @@ void CloseUnlessBusy(HWND window) {
     // computes: closing while the worker allocates or reports would pull the
     // log's buffer away under its append.
     if (JobIsSetUp() || jobState.computing.load(std::memory_order_relaxed) != 0) {
-        char text[512] = "";
-        char caption[512] = "";
-        LoadStringA(mainInstance, IDS_CLOSE_REFUSED, text, sizeof(text));
-        LoadStringA(mainInstance, IDS_PRODUCT, caption, sizeof(caption));
-        MessageBoxA(window, text, caption, MB_ICONWARNING);
+        wchar_t text[512] = L"";
+        wchar_t caption[512] = L"";
+        LoadStringW(mainInstance, IDS_CLOSE_REFUSED, text, 512);
+        LoadStringW(mainInstance, IDS_PRODUCT, caption, 512);
+        MessageBoxW(window, text, caption, MB_ICONWARNING);
         return;
     }
     DestroyWindow(window);
@@ -121,17 +121,17 @@ int WheelScrollSteps(int wheelDelta, UINT linesSetting, bool* pages) {
     return static_cast<int>(steps);
 }
 
-bool HelpFilePath(char* path, size_t size) {
-    char module[512];
-    DWORD length = GetModuleFileNameA(nullptr, module, sizeof(module));
-    if (length == 0 || length >= sizeof(module)) return false;
-    char folder[512];
+bool HelpFilePath(wchar_t* path, size_t size) {
+    wchar_t module[512];
+    DWORD length = GetModuleFileNameW(nullptr, module, 512);
+    if (length == 0 || length >= 512) return false;
+    wchar_t folder[512];
     DirectoryOfPath(folder, module);
-    const char kHelpName[] = "qrnl.hlp";
-    size_t folderLength = strlen(folder);
-    if (folderLength + sizeof(kHelpName) > size) return false;
-    memcpy(path, folder, folderLength);
-    memcpy(path + folderLength, kHelpName, sizeof(kHelpName));
+    const wchar_t kHelpName[] = L"qrnl.hlp";
+    size_t folderLength = wcslen(folder);
+    if (folderLength + sizeof(kHelpName) / sizeof(wchar_t) > size) return false;
+    wmemcpy(path, folder, folderLength);
+    wmemcpy(path + folderLength, kHelpName, sizeof(kHelpName) / sizeof(wchar_t));
     return true;
 }
 
@@ -163,16 +163,16 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
                 RECT area;
                 GetClientRect(toolBar.window, &area);
                 FillRect(reinterpret_cast<HDC>(wParam), &area,
-                         reinterpret_cast<HBRUSH>(GetClassLongPtrA(window, GCLP_HBRBACKGROUND)));
+                         reinterpret_cast<HBRUSH>(GetClassLongPtrW(window, GCLP_HBRBACKGROUND)));
             }
             return 1;
         case WM_SETCURSOR:
             if (logWindow && reinterpret_cast<HWND>(wParam) == logWindow &&
                 LOWORD(lParam) == HTCLIENT) {
-                SetCursor(LoadCursorA(nullptr, IDC_ARROW));
+                SetCursor(LoadCursorW(nullptr, IDC_ARROW));
                 return 1;
             }
-            return DefWindowProcA(window, message, wParam, lParam);
+            return DefWindowProcW(window, message, wParam, lParam);
         case WM_MOUSEWHEEL:
             ScrollLogByWheel(wParam);
             return 0;
@@ -188,7 +188,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
                     OnJobEndCommand();
                     break;
                 case IDM_EXIT:
-                    SendMessageA(window, WM_CLOSE, 0, 0);
+                    SendMessageW(window, WM_CLOSE, 0, 0);
                     break;
                 case IDM_HELPCONTENTS:
                     OpenHelp(window);
@@ -201,7 +201,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             }
             return 0;
         default:
-            return DefWindowProcA(window, message, wParam, lParam);
+            return DefWindowProcW(window, message, wParam, lParam);
     }
 }
 
@@ -209,21 +209,21 @@ void CreateMainWindow(HINSTANCE instance, int showCommand) {
     mainInstance = instance;
     reportInstance = instance;
 
-    WNDCLASSEXA windowClass = {};
+    WNDCLASSEXW windowClass = {};
     windowClass.cbSize = sizeof(windowClass);
     windowClass.style = 0;
     windowClass.lpfnWndProc = MainWindowProc;
     windowClass.hInstance = instance;
-    windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_QUARNEL));
-    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_QUARNEL));
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(LTGRAY_BRUSH));
     windowClass.lpszClassName = kClassName;
-    if (!RegisterClassExA(&windowClass)) EndProcess();
+    if (!RegisterClassExW(&windowClass)) EndProcess();
 
-    char title[64] = "";
-    LoadStringA(instance, IDS_TITLE, title, sizeof(title));
+    wchar_t title[64] = L"";
+    LoadStringW(instance, IDS_TITLE, title, 64);
     HWND window =
-        CreateWindowExA(0, kClassName, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+        CreateWindowExW(0, kClassName, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
                         CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
     if (!window) EndProcess();
     mainWindowHandle = window;
@@ -233,5 +233,5 @@ void CreateMainWindow(HINSTANCE instance, int showCommand) {
 
 void ShutdownMainWindow() {
     if (mainWindowHandle) DestroyWindow(mainWindowHandle);
-    UnregisterClassA(kClassName, mainInstance);
+    UnregisterClassW(kClassName, mainInstance);
 }

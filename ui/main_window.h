@@ -32,5 +32,5 @@ LogPlacement PlaceLog(const RECT& mainClient, const RECT& toolbarClient, const R
 int WheelScrollSteps(int wheelDelta, UINT linesSetting, bool* pages);
 
 // The help file beside the executable, whatever the current folder; false
-// when the path does not fit size bytes.
-bool HelpFilePath(char* path, size_t size);
+// when the path does not fit size units.
+bool HelpFilePath(wchar_t* path, size_t size);

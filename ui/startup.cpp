@@ -28,11 +28,11 @@ struct JobConstruction {
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     const unsigned refusal = StartupRefusal(SystemStartupProbes());
     if (refusal != 0) {
-        char caption[64] = "";
-        char text[448] = "";
-        LoadStringA(instance, IDS_PRODUCT, caption, sizeof(caption));
-        LoadStringA(instance, refusal, text, sizeof(text));
-        MessageBoxA(nullptr, text, caption, MB_ICONERROR);
+        wchar_t caption[64] = L"";
+        wchar_t text[448] = L"";
+        LoadStringW(instance, IDS_PRODUCT, caption, 64);
+        LoadStringW(instance, refusal, text, 448);
+        MessageBoxW(nullptr, text, caption, MB_ICONERROR);
         return 0;
     }
 
@@ -40,9 +40,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     MSG message;
     // GetMessageA answers -1 on a broken call; that ends the loop too rather
     // than spinning on it.
-    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);
-        DispatchMessageA(&message);
+        DispatchMessageW(&message);
     }
     ShutdownMainWindow();
     return 0;  // whatever WM_QUIT carried: the exit code is always 0

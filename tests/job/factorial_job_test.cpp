@@ -117,6 +117,14 @@ int ActInStep(uint64_t from, uint64_t to, uint64_t* reached) {
     return to == actAt && act == Act::kStatus ? statusToReturn : status;
 }
 
+// Another program sends the job-end command while the job computes, once a job: it must end
+// nothing (noted: whether the job is still set up, with its semaphore).
+std::atomic<int> strayEndLeftJob{-1};
+void SendJobEndAsAnotherProgram(uint64_t) {
+    if (strayEndLeftJob.load() != -1) return;
+    SendMessageW(mainWindowHandle, WM_COMMAND, IDM_JOBEND, 0);
+    strayEndLeftJob = JobIsSetUp() && jobState.semaphore != nullptr;
+}
 int RefuseMemory(uint64_t) { return 1; }
 int OnePage(uint64_t) { return AccAllocate(1); }  // 512 limbs, 9,216 digits
 HANDLE NoThread(LPTHREAD_START_ROUTINE, DWORD*) { return nullptr; }
@@ -136,7 +144,7 @@ protected:
 
     static void Launch(uint64_t n, const std::string& path) {
         EmptyThePane();
-        strcpy(factorialJob.destinationPath, path.c_str());
+        wcscpy(factorialJob.destinationPath, SystemPath(path).c_str());
         factorialJob.instance = mainInstance;
         jobState.mainWindow = mainWindowHandle;
         jobState.n = n;
@@ -182,7 +190,9 @@ TEST_F(FactorialJobTest, FinishedJobsWriteTheirFileAndReportOnce) {
         const std::string path = folder + "finished" + std::to_string(n) + ".txt";
         WriteWholeFile(path, std::string(50000, 'z'));
         jobTestSeams.teamThreads = n == 3000 ? 2 : 0;
+        jobTestSeams.atCheckpoint = SendJobEndAsAnotherProgram;  // each job after a finished one
         ASSERT_TRUE(RunJob(n, path));
+        EXPECT_EQ(strayEndLeftJob.exchange(-1), n == 0 ? -1 : 1) << n;  // 0! has no checkpoint
         EXPECT_EQ(Ending(), Finished(n));
         const std::string digits = ExpectedDigits(n);
         EXPECT_EQ(ReadWholeFile(path), ExpectedResultFile(n, digits)) << n;
@@ -225,7 +235,7 @@ TEST_F(FactorialJobTest, StopsFaultsStatusesAndWrongValuesEndTheJobAtTheirCheckp
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.failure) + " at " + std::to_string(c.at));
         const std::string path = folder + "early" + std::to_string(c.at) + ".txt";
-        DeleteFileA(path.c_str());
+        DeleteFileW(SystemPath(path).c_str());
         act = c.act;
         actAt = c.at;
         statusToReturn = c.status;
@@ -249,7 +259,7 @@ TEST_F(FactorialJobTest, StopsFaultsStatusesAndWrongValuesEndTheJobAtTheirCheckp
         if (c.act == Act::kStop) {
             EXPECT_EQ(computingInLoop.exchange(-1) * 10 + setUpInLoop.exchange(-1), 11);
         }
-        EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(GetFileAttributesW(SystemPath(path).c_str()), INVALID_FILE_ATTRIBUTES);
         ExpectEnded();
         ExpectNextJobSucceeds();
     }
@@ -265,7 +275,7 @@ TEST_F(FactorialJobTest, RoomMemoryAndThreadsThatRunOut) {
     ASSERT_TRUE(RunJob(5000, folder + "room.txt"));
     EXPECT_EQ(Ending(), Failed(IDS_ERR_NO_ROOM));
     EXPECT_EQ(jobState.currentMultiplier.load(), first);
-    EXPECT_EQ(GetFileAttributesA((folder + "room.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW(SystemPath(folder + "room.txt").c_str()), INVALID_FILE_ATTRIBUTES);
     ExpectEnded();
     ExpectNextJobSucceeds();
 
@@ -329,7 +339,7 @@ TEST_F(FactorialJobTest, ResultFileThatCannotBeWritten) {
     EXPECT_GT(partial.size(), 0u);
     EXPECT_LT(partial.size(), whole.size());
     EXPECT_EQ(partial, whole.substr(0, partial.size()));
-    DeleteFileA(path.c_str());
+    DeleteFileW(SystemPath(path).c_str());
     DeleteFileA((root + "fill.bin").c_str());
     ExpectNextJobSucceeds();
 }

@@ -1,8 +1,10 @@
 // Helpers shared by the job's tests: the file layout built independently of
-// the writer, a scratch folder, and the accumulator set to N!.
+// the writer, files and a scratch folder named by UTF-8 paths, and the
+// accumulator set to N!.
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -10,6 +12,7 @@
 #include "engine/accumulator_memory.h"
 #include "engine/decimal_accumulator.h"
 #include "engine/size_estimates.h"
+#include "job/result_file.h"
 
 #include "tests/support/oracle_data.h"
 
@@ -28,26 +31,32 @@ inline std::string ExpectedResultFile(unsigned long n, const std::string& digits
     return out;
 }
 
+// A UTF-8 path as the result file writer takes it.
+inline std::basic_string<PathChar> SystemPath(const std::string& path) {
+    return std::filesystem::u8path(path).native();
+}
+
 inline std::string ReadWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
 }
 
 inline void WriteWholeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(std::filesystem::u8path(path), std::ios::binary | std::ios::trunc);
     out << bytes;
 }
 
 // A fresh folder for one test program's files, with the separator at its end.
 inline std::string ScratchFolder() {
 #if defined(_WIN32)
-    char base[MAX_PATH];
-    GetTempPathA(sizeof(base), base);
-    std::string dir = std::string(base) + "qrnl-job-" + std::to_string(GetCurrentProcessId());
-    CreateDirectoryA(dir.c_str(), nullptr);
-    return dir + "\\";
+    // A name of no ANSI code page: é, a Greek letter, one outside the BMP.
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() /
+        std::filesystem::u8path("qrnl-job-é-λ-𝄞-" + std::to_string(GetCurrentProcessId()));
+    std::filesystem::create_directories(dir);
+    return dir.u8string() + "\\";
 #else
     char pattern[] = "/tmp/qrnl-job-XXXXXX";
     const char* dir = mkdtemp(pattern);

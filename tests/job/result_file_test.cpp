@@ -20,8 +20,9 @@ protected:
         const std::string path = *folder + "f" + std::to_string(n) + ".txt";
         EXPECT_TRUE(ComputeFactorial(n)) << n;
         std::string buffer(bufferSize, '\0');
-        EXPECT_EQ(bufferSize ? WriteResultFileThrough(path.c_str(), n, &buffer[0], bufferSize)
-                             : WriteResultFile(path.c_str(), n),
+        const auto file = SystemPath(path);
+        EXPECT_EQ(bufferSize ? WriteResultFileThrough(file.c_str(), n, &buffer[0], bufferSize)
+                             : WriteResultFile(file.c_str(), n),
                   0)
             << n;
         EXPECT_EQ(AccRelease(), 0);

@@ -1,6 +1,8 @@
 // The shipped qrnl.exe (--qrnl=PATH) used from outside with real clicks and keys, or messages
 // where only the outcome matters; screenshots go to --shots=DIR. Each click and key waits for
-// what makes it land (ReadyForInput) and is made once: a repeated one lands later.
+// what makes it land (ReadyForInput) and is made once: a repeated one lands later. Run under the
+// Japanese locale and once more under a Western one: texts are read back as UTF-16, and the files
+// go to a folder whose name no ANSI code page holds.
 #include <windows.h>
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -8,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "engine/size_estimates.h"
 #include "tests/job/job_test_support.h"
@@ -16,7 +19,7 @@
 namespace {
 
 using Lines = std::vector<std::string>;
-std::string programPath, shotFolder, temp, folder;  // Windows paths
+std::string programPath, shotFolder, temp, folder;  // Windows paths, UTF-8
 PROCESS_INFORMATION program;
 HWND mainWindow;
 
@@ -131,7 +134,7 @@ std::string AnswerSaveDialog(const std::string& path) {
                            !(offered = WindowText(name)).empty();
                 }))
         << "no save dialog";
-    SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+    SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Utf16(path).c_str()));
     PostMessageA(save, WM_COMMAND, IDOK, 0);
     EXPECT_TRUE(WaitUntil([&] { return !IsWindow(save); })) << "the save dialog stayed";
     return offered;
@@ -152,18 +155,83 @@ bool StartEnabled(HWND dialog) {
     return WaitUntil([&] { return IsWindowEnabled(GetDlgItem(dialog, IDC_START)) != 0; });
 }
 
-// A 261-byte path is refused, a 260-byte one taken; Start with a number above the limit (one
-// that would wrap round to 1 in 64 bits) starts no job.
-TEST(EndToEnd, DialogRefusesOverlongPathsAndNumbers) {
-    const std::string p(260 - temp.size() - 4, 'p');
-    DeleteFileA((temp + p + ".txt").c_str());  // a broken run's job may have written it
-    HWND dialog = DialogFor("18446744073709551617", temp + p + "p.txt");
+// The dialog's texts. A path of MAX_PATH UTF-16 units with its terminator is taken, one unit
+// more refused (its characters, one outside the BMP among them, take more bytes in every code
+// page); Start with a number above the limit (one that would wrap round to 1 in 64 bits) starts
+// no job.
+TEST(EndToEnd, DialogTextsAndRefusalsOfOverlongPathsAndNumbers) {
+    std::string p = temp;
+    while (Utf16(p).size() + 3 + 4 <= MAX_PATH - 1) p += "é𝄞";  // three units each
+    p.append(MAX_PATH - 1 - 4 - Utf16(p).size(), 'p');
+    DeleteFileW(Utf16(p + ".txt").c_str());  // a broken run's job may have written it
+    HWND dialog = DialogFor("18446744073709551617", p + "p.txt");
     EXPECT_EQ(DismissBox(), LoadString(IDS_PATH_TOO_LONG));
+    const std::pair<int, std::string> texts[] = {
+        {0, "階乗"},
+        {IDC_TASK_GROUP, "計算内容"},
+        {IDC_NUMBER_SUFFIX, "の階乗を計算します。"},
+        {IDC_RANGE_TEXT, "0から100万までの階乗が計算できます。"},
+        {IDC_INFO_GROUP, "情報"},
+        {IDC_DIGITS_CAPTION, "推定桁数"},
+        {IDC_MEMORY_CAPTION, "必要なメモリ領域"},
+        {IDC_DEST_GROUP, "計算結果の保存先"},
+        {IDC_DEST_BROWSE, "保存先..."},
+        {IDC_DEST_PATH, "指定されていません"},
+        {IDC_START, "計算開始"},
+        {IDC_CANCEL_BUTTON, "キャンセル"}};
+    for (const auto& text : texts) {
+        EXPECT_EQ(text.first ? ControlText(dialog, text.first) : WindowText(dialog), text.second);
+    }
     PostMessageA(dialog, WM_COMMAND, IDC_DEST_BROWSE, 0);
-    AnswerSaveDialog(temp + p + ".txt");
+    AnswerSaveDialog(p + ".txt");
     ASSERT_TRUE(StartEnabled(dialog));
     PostMessageA(dialog, WM_COMMAND, IDC_START, 0);
     EXPECT_EQ(DismissBox(), LoadString(IDS_RANGE_WARNING));
+    PostMessageA(dialog, WM_COMMAND, IDC_CANCEL_BUTTON, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(dialog); }));
+}
+
+// Every class of key in the N field, typed for real, from the main row and from the keypad
+// (VK_NUMPAD0 is 0x60, "`"): digits go in while N stays within 1,000,000 and bring warning
+// 5003 past it, a 0 in front of 1000000 passes to the field's own limit; Back, Delete, Home,
+// End, Left and Right edit; Enter, Esc, the arrows up and down (Left and Right in a one-line
+// field), Insert, F1, a letter and the keypad's operators change nothing. Each row ends in a key
+// whose effect shows, so the keys before it have been handled when the field is read.
+TEST(EndToEnd, NumberFieldKeysFromTheMainRowAndTheKeypad) {
+    PostMessageA(mainWindow, WM_COMMAND, IDM_FACTORIAL, 0);
+    HWND dialog = WaitFor(IsFactorialDialog), field = GetDlgItem(dialog, IDC_NUMBER);
+    ASSERT_TRUE(ReadyForInput(field)) << "no dialog";
+    // Keys by virtual-key code: 0x30-0x39 the main row's digits, 0x60-0x69 the keypad's, 0x90
+    // NumLock (around the keypad's digits), 0x24 Home, 0x23 End, 0x25 Left, 0x27 Right, 0x08
+    // Back, 0x2E Delete; refused: 0x0D Enter, 0x1B Esc, 0x26 Up, 0x28 Down, 0x2D Insert, 0x70
+    // F1, 0x41 A, 0x6B 0x6D 0x6E the keypad's + - and decimal point.
+    const struct {
+        const char *before, *keys, *after;  // the caret is at the end of `before`
+        bool warned;
+    } rows[] = {
+        {"", "\x31\x32", "12", false},
+        {"", "\x90\x60\x61\x69\x90", "019", false},
+        {"100000", "\x30", "1000000", false},
+        {"100000", "\x90\x60\x90", "1000000", false},
+        {"100000", "\x31", "100000", true},
+        {"100000", "\x90\x61\x90", "100000", true},
+        {"1000000", "\x24\x30\x23\x08", "100000", false},
+        {"1000000", "\x24\x90\x60\x90\x23\x08", "100000", false},
+        {"1234", "\x24\x39\x23\x38", "912348", false},
+        {"1234", "\x25\x25\x39\x27\x38", "129384", false},
+        {"1234", "\x08\x24\x2E", "23", false},
+        {"1234", "\x0D\x1B\x26\x2D\x70\x41\x35", "12345", false},
+        {"1234", "\x24\x28\x90\x6B\x6D\x6E\x90\x35", "51234", false},
+    };
+    for (const auto& row : rows) {
+        SendMessageA(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(row.before));
+        SendMessageA(field, EM_SETSEL, strlen(row.before), strlen(row.before));
+        ASSERT_TRUE(ReadyForInput(field)) << row.before;
+        Type(row.keys);
+        EXPECT_EQ(row.warned ? DismissBox() : "", row.warned ? LoadString(IDS_RANGE_WARNING) : "");
+        EXPECT_TRUE(WaitUntil([&] { return WindowText(field) == row.after; }, 10000))
+            << row.before << " then keys of row " << &row - rows << ": " << WindowText(field);
+    }
     PostMessageA(dialog, WM_COMMAND, IDC_CANCEL_BUTTON, 0);
     EXPECT_TRUE(WaitUntil([&] { return !IsWindow(dialog); }));
 }
@@ -174,7 +242,7 @@ TEST(EndToEnd, DialogRefusesOverlongPathsAndNumbers) {
 // never judged here.
 TEST(EndToEnd, MillionToTheEndWritesGmpsDigits) {
     const std::string path = folder + "\\F1000000.txt";
-    DeleteFileA(path.c_str());  // a file there would bring the save dialog's overwrite question
+    DeleteFileW(Utf16(path).c_str());  // a file there would bring the overwrite question
     Screenshot("main_window");
     ClickToolbarButton(0, IDM_FACTORIAL);
     HWND dialog = WaitFor(IsFactorialDialog), field = GetDlgItem(dialog, IDC_NUMBER);
@@ -189,12 +257,12 @@ TEST(EndToEnd, MillionToTheEndWritesGmpsDigits) {
     Click(GetDlgItem(dialog, IDC_DEST_BROWSE));
     EXPECT_EQ(AnswerSaveDialog(path), "F1000000.txt");
     ASSERT_TRUE(StartEnabled(dialog));
-    const std::string shown = ControlText(dialog, IDC_DEST_PATH);
-    const size_t dots = shown.find("..."), tail = shown.size() - dots - 3;
-    EXPECT_TRUE(dots != shown.npos && dots >= 3 && path.compare(0, dots, shown, 0, dots) == 0 &&
-                path.compare(path.size() - tail, tail, shown, dots + 3, tail) == 0 &&
+    const std::wstring shown = WindowText16(GetDlgItem(dialog, IDC_DEST_PATH)), whole = Utf16(path);
+    const size_t dots = shown.find(L"..."), tail = shown.size() - dots - 3;
+    EXPECT_TRUE(dots != shown.npos && dots >= 3 && whole.compare(0, dots, shown, 0, dots) == 0 &&
+                whole.compare(whole.size() - tail, tail, shown, dots + 3, tail) == 0 &&
                 tail >= strlen("\\F1000000.txt"))
-        << shown << ": start, \"...\", the file name";
+        << Utf8(shown) << ": start, \"...\", the file name";
     Screenshot("e2e_dialog");
     MarkTitle();
     LARGE_INTEGER frequency, clicked, reported;
@@ -212,7 +280,7 @@ TEST(EndToEnd, MillionToTheEndWritesGmpsDigits) {
     EXPECT_EQ(block[4], "  " + path);
     EXPECT_TRUE(ReadWholeFile(path) == ExpectedResultFile(1000000, ReadOracleDigits(1000000)))
         << "the file differs from GMP's digits";
-    DeleteFileA(path.c_str());
+    DeleteFileW(Utf16(path).c_str());
     Screenshot("e2e_main_after_1000000");
 }
 
@@ -223,7 +291,7 @@ TEST(EndToEnd, ManyJobsRollTheLogAndItsScrollBarIsDrawn) {
     const std::string took = "  要した時間: ";  // its numbers are pinned down in this process
     for (int n = 20; n < 20 + 34; ++n) {
         const std::string no = std::to_string(n), name = "r" + no + ".txt";
-        DeleteFileA((folder + "\\" + name).c_str());
+        DeleteFileW(Utf16(folder + "\\" + name).c_str());
         HWND dialog = DialogFor(no, name);
         ASSERT_TRUE(StartEnabled(dialog));
         MarkTitle();
@@ -239,7 +307,7 @@ TEST(EndToEnd, ManyJobsRollTheLogAndItsScrollBarIsDrawn) {
              "  " + folder + "\\" + name, ""});
         const std::string file = ReadWholeFile(folder + "\\" + name);
         EXPECT_TRUE(n != 50 || file == ExpectedResultFile(50, ReadOracleDigits(50))) << file;
-        DeleteFileA((folder + "\\" + name).c_str());
+        DeleteFileW(Utf16(folder + "\\" + name).c_str());
     }
     Lines lines = LogLines();
     ASSERT_EQ(lines.size(), 300u);
@@ -291,11 +359,14 @@ int main(int argc, char** argv) {
         fprintf(stderr, "usage: %s --qrnl=PATH [--oracle=DIR] [--shots=DIR]\n", argv[0]);
         return 2;
     }
-    char path[MAX_PATH];
-    temp.assign(path, GetTempPathA(sizeof path, path));
-    folder = temp + "qrnl_e2e_a_folder_with_a_rather_long_name";
+    wchar_t path[MAX_PATH];
+    temp = Utf8(std::wstring(path, GetTempPathW(MAX_PATH, path)));
+    // é, a Greek letter and one outside the BMP: no ANSI code page holds all three.
+    folder = temp + "qrnl_e2e_café_λόγος_𝄞_a_folder_with_a_rather_long_name";
     shotFolder = shotFolder.empty() ? temp + "qrnl_shots" : shotFolder;
-    for (const std::string& made : {folder, shotFolder}) CreateDirectoryA(made.c_str(), nullptr);
+    for (const std::string& made : {folder, shotFolder}) {
+        std::filesystem::create_directories(std::filesystem::u8path(made));
+    }
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     std::string command = "\"" + programPath + "\"";
@@ -307,6 +378,6 @@ int main(int argc, char** argv) {
     }
     const int status = RUN_ALL_TESTS();
     if (WaitForSingleObject(program.hProcess, 10000)) TerminateProcess(program.hProcess, 1);
-    RemoveDirectoryA(folder.c_str());
+    RemoveDirectoryW(Utf16(folder).c_str());
     return status;
 }

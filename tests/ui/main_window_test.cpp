@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstring>
+#include <cwchar>
 #include <thread>
 
 #include "engine/accumulator_memory.h"
@@ -17,7 +17,6 @@
 #include "tests/ui/ui_driver.h"
 #include "ui/about_box.h"
 #include "ui/command_bar.h"
-#include "ui/directory_of_path.h"
 #include "ui/job_reports.h"
 #include "ui/log_view.h"
 #include "ui/main_window.h"
@@ -27,9 +26,9 @@ extern FactorialJob factorialJob;
 using Lines = std::vector<std::string>;
 Lines PaneLines() { return SplitLines(WindowText(logWindow)); }
 void EmptyThePane() {
-    SetWindowTextA(logWindow, "");
+    SetWindowTextW(logWindow, L"");
     logView.lineCount = 0;
-    logView.paneBytes = 0;
+    logView.paneUnits = 0;
 }
 
 namespace {
@@ -40,41 +39,41 @@ Lines LinesOf(void (*report)()) {
     EmptyThePane();
     report();
     Lines lines = logView.lineCount.load() ? PaneLines() : Lines{};
-    char status[512] = "";
-    SendMessageA(statusBar.window, SB_GETTEXTA, 0, reinterpret_cast<LPARAM>(status));
+    wchar_t status[512] = L"";
+    SendMessageW(statusBar.window, SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(status));
     const bool running = GetMenuState(menuBar.menu, IDM_FACTORIAL, MF_BYCOMMAND) & MF_GRAYED,
                idle = GetMenuState(menuBar.menu, IDM_STOP, MF_BYCOMMAND) & MF_GRAYED;
-    lines.push_back(status + std::string(running == idle ? "|neither"
-                                         : running       ? "|running"
-                                                         : "|idle"));
+    lines.push_back(Utf8(status) + std::string(running == idle ? "|neither"
+                                               : running       ? "|running"
+                                                               : "|idle"));
     return lines;
 }
 
-TEST(LogPane, RollingKeepsDoubleByteCharactersAndLongLinesWhole) {
-    // Lines of five digits and k times 計 repeat every 7 + 2k bytes (CR LF included): with
-    // k = 22 every 4,096-byte chunk of a stream-in would end on the first byte of a 計
-    // ((4096n - 1) mod 51 is odd and in 5 .. 47). After each roll the pane, and the buffer it
-    // mirrors, hold exactly the last 300 lines appended.
+TEST(LogPane, RollingKeepsCharactersAndLongLinesWhole) {
+    // Lines of five digits and 20 characters outside the BMP (surrogate pairs): stream-in chunks
+    // of 2,048 units end between the halves of a pair. After each roll the pane, and the buffer
+    // it mirrors, hold exactly the last 300 lines appended.
     EmptyThePane();
-    const size_t k = 22;
-    std::string all;  // every line appended, each behind a CR LF
+    std::wstring all;  // every line appended, each behind a CR LF
+    const size_t length = 5 + 40;
     for (int i = 1; i <= 340; ++i) {
-        all += "\r\n" + std::to_string(10000 + i);
-        for (size_t j = 0; j < k; ++j) all += "\x8C\x76";
-        logView.AppendLine(all.c_str() + all.size() - (5 + 2 * k));
+        all += L"\r\n" + std::to_wstring(10000 + i);
+        for (int j = 0; j < 20; ++j) all += L"\U0001D11E";
+        logView.AppendLine(all.c_str() + all.size() - length);
         if (i < 300) continue;
-        const std::string last300 = all.substr(all.size() - 300 * (7 + 2 * k) + 2);
-        ASSERT_EQ(WindowText(logWindow), last300) << "after line " << i;
+        const std::wstring last300 = all.substr(all.size() - 300 * (length + 2) + 2);
+        ASSERT_EQ(WindowText16(logWindow), last300) << "after line " << i;
         ASSERT_EQ(i == 300 ? last300 : logView.streamBuffer, last300) << "after line " << i;
     }
-    // 40 lines of 5,000 bytes overfill the 128 KB buffer: the pane rolls by
-    // bytes, keeping the newest whole; a line longer than it is cut to fit.
-    const std::string filler(4996, 'z');
-    for (int i = 0; i < 40; ++i) logView.AppendLine((std::to_string(1000 + i) + filler).c_str());
+    // 40 lines of 5,000 units overfill the 64 Ki-unit buffer: the pane rolls
+    // by size, keeping the newest whole; a line longer than it is cut to fit.
+    const std::wstring filler(4996, L'計');
+    for (int i = 0; i < 40; ++i) logView.AppendLine((std::to_wstring(1000 + i) + filler).c_str());
     const Lines lines = PaneLines();
-    EXPECT_EQ(Lines(lines.end() - 2, lines.end()), (Lines{"1038" + filler, "1039" + filler}));
-    logView.AppendLine(std::string(200000, 'q').c_str());
-    EXPECT_EQ(PaneLines().back(), std::string(131071, 'q'));
+    const std::string tail = Utf8(filler);
+    EXPECT_EQ(Lines(lines.end() - 2, lines.end()), (Lines{"1038" + tail, "1039" + tail}));
+    logView.AppendLine(std::wstring(200000, L'q').c_str());
+    EXPECT_EQ(PaneLines().back(), std::string(65535, 'q'));
 }
 
 TEST(Reports, EachBlockItsLinesStatusAndCommands) {
@@ -82,8 +81,9 @@ TEST(Reports, EachBlockItsLinesStatusAndCommands) {
     factorialJob.estimatedDigits = factorialJob.resultDigits = 5565709;
     factorialJob.elapsed = {1, 2, 3, 4, 5};
     jobState.currentMultiplier = 1000001;  // the loop ran to its end: the stop shows N
-    const std::string path = "C:\\" + std::string(508, 'q');  // fills the record: 511 bytes
-    memcpy(factorialJob.destinationPath, path.c_str(), 512);
+    // Fills the record (511 units), with characters of no ANSI code page in the folder's name.
+    const std::string path = "C:\\é\xCE\xBB\xF0\x9D\x84\x9E\\" + std::string(502, 'q');
+    wcscpy(factorialJob.destinationPath, Utf16(path).c_str());
     EXPECT_EQ(LinesOf(ReportStarted).back(), "1000000!を計算中... (推定桁数: 5565709)|running");
     EXPECT_EQ(LinesOf(ReportStopped),
               (Lines{"1000000!の計算を中止しました。", "  停止位置:     *1000000",
@@ -106,14 +106,14 @@ TEST(Reports, TickerTruncatesAndWritesOnlyInsideTheLoopWithTheSemaphore) {
     jobState.computing = 1;
     const std::string title = LoadString(IDS_TITLE);
     const std::string line = Tick(1000000, 999999).at(0);
-    EXPECT_EQ(line.substr(0, 10) + line.substr(line.size() - 11), "   99%完了 *999999...");
+    EXPECT_EQ(line.substr(0, 12) + line.substr(line.size() - 11), "   99%完了 *999999...");
     ShowWindow(mainWindowHandle, SW_MINIMIZE);
     for (auto tick : {std::make_pair(1000000, "100%"), {3, "33%"}}) {
         EXPECT_EQ(Tick(tick.first, tick.first == 3 ? 1 : tick.first).size(), 1u);
         EXPECT_EQ(WindowText(mainWindowHandle), tick.second + (" - " + title));
     }
     for (int show : {SW_RESTORE, SW_MAXIMIZE, SW_RESTORE}) {  // the window's own title again
-        SetWindowTextA(mainWindowHandle, "42% - x");
+        SetWindowTextW(mainWindowHandle, L"42% - x");
         ShowWindow(mainWindowHandle, show);
         EXPECT_EQ(WindowText(mainWindowHandle), title) << show;
     }
@@ -196,14 +196,25 @@ TEST(JobCommands, WhileAJobIsSetUpNothingElseStartsAndNothingCloses) {
     jobTestSeams = JobTestSeams{};
 }
 
-TEST(MainWindow, AboutTextAndFoldersOfCp932Paths) {
-    char text[64];
-    std::memset(text, '#', sizeof text);
+TEST(MainWindow, AboutTextWithinItsBufferAndEachButtonsTooltip) {
+    wchar_t text[64];
+    std::wmemset(text, L'#', 64);
     FormatAboutText(mainInstance, 77, text, 30);
-    char folder[32];
-    DirectoryOfPath(folder, "C:\\\x83\x5C\\\x95\x5C.txt");  // ソ and 表 end in the byte of '\'
-    EXPECT_STREQ(folder, "C:\\\x83\x5C\\");
-    EXPECT_EQ(std::string(text, 31), std::string(text, 29) + '\0' + '#');
+    EXPECT_EQ(std::wstring(text, 31), std::wstring(text, 29) + L'\0' + L'#');
+    // Asked through the toolbar's own tooltip, which asks the main window.
+    HWND tips = reinterpret_cast<HWND>(SendMessageW(toolBar.window, TB_GETTOOLTIPS, 0, 0));
+    const std::pair<UINT, std::string> buttons[] = {
+        {IDM_FACTORIAL, "階乗"}, {IDM_POWER, "累乗"}, {IDM_STOP, "計算中止"}};
+    for (const auto& button : buttons) {
+        wchar_t tip[80] = L"";
+        TTTOOLINFOW tool = {};
+        tool.cbSize = sizeof tool;
+        tool.hwnd = toolBar.window;
+        tool.uId = button.first;
+        tool.lpszText = tip;
+        SendMessageW(tips, TTM_GETTEXTW, 80, reinterpret_cast<LPARAM>(&tool));
+        EXPECT_EQ(Utf8(tip), button.second) << button.first;
+    }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Helpers shared by the window tests: waiting, finding windows and reading
-// their texts (also across processes), running this thread's messages.
+// their texts (also across processes) as UTF-16, running this thread's
+// messages. The tests hold texts as UTF-8 (their literals are UTF-8).
 #pragma once
 
 #include <windows.h>
@@ -10,6 +11,19 @@
 #include <vector>
 
 #include "resources/resource_ids.h"
+
+inline std::string Utf8(const std::wstring& text) {
+    std::string out(text.size() * 3, '\0');
+    out.resize(WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0],
+                                   static_cast<int>(out.size()), nullptr, nullptr));
+    return out;
+}
+inline std::wstring Utf16(const std::string& text) {
+    std::wstring out(text.size(), L'\0');
+    out.resize(MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0],
+                                   static_cast<int>(out.size())));
+    return out;
+}
 
 // Polls `done` every 20 ms; false if it did not hold within `timeoutMs`.
 inline bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs = 30000) {
@@ -35,17 +49,19 @@ inline HWND WaitForTopWindow(DWORD process, const std::function<bool(HWND)>& mat
         timeoutMs);
     return found;
 }
-// Text of a window or control by WM_GETTEXT (also across processes), in a buffer grown until it
-// fits: WM_GETTEXTLENGTH may answer 0, and a rich edit fills a too small buffer with nothing.
-inline std::string WindowText(HWND window) {
-    const size_t length = static_cast<size_t>(SendMessageA(window, WM_GETTEXTLENGTH, 0, 0));
+// Text of a window or control by WM_GETTEXT in UTF-16 (also across processes), in a buffer grown
+// until it fits: WM_GETTEXTLENGTH may answer 0, and a rich edit fills a too small buffer with
+// nothing.
+inline std::wstring WindowText16(HWND window) {
+    const size_t length = static_cast<size_t>(SendMessageW(window, WM_GETTEXTLENGTH, 0, 0));
     for (size_t size = std::max<size_t>(4096, length * 2 + 32);; size *= 4) {
-        std::string text(size, '\0');
-        LRESULT n = SendMessageA(window, WM_GETTEXT, size, reinterpret_cast<LPARAM>(&text[0]));
+        std::wstring text(size, L'\0');
+        LRESULT n = SendMessageW(window, WM_GETTEXT, size, reinterpret_cast<LPARAM>(&text[0]));
         text.resize(n > 0 ? static_cast<size_t>(n) : 0);
         if ((n > 0 && text.size() + 16 < size) || size >= (1u << 20)) return text;
     }
 }
+inline std::string WindowText(HWND window) { return Utf8(WindowText16(window)); }
 inline std::string ControlText(HWND dialog, int id) { return WindowText(GetDlgItem(dialog, id)); }
 
 inline std::string ClassOf(HWND window) {
@@ -61,9 +77,9 @@ inline bool IsFactorialDialog(HWND w) {
 }
 // A string of the test program's string table.
 inline std::string LoadString(UINT id) {
-    char text[1024] = "";
-    LoadStringA(GetModuleHandleA(nullptr), id, text, sizeof text);
-    return text;
+    wchar_t text[1024] = L"";
+    LoadStringW(GetModuleHandleW(nullptr), id, text, 1024);
+    return Utf8(text);
 }
 // Lines of a text; CR LF, CR or LF each end one.
 inline std::vector<std::string> SplitLines(const std::string& text) {
@@ -80,9 +96,9 @@ inline std::vector<std::string> SplitLines(const std::string& text) {
 inline void PumpFor(DWORD ms, const std::function<bool()>& done = nullptr) {
     for (const DWORD start = GetTickCount();;) {
         MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&message);
-            DispatchMessageA(&message);
+            DispatchMessageW(&message);
         }
         if ((done && done()) || GetTickCount() - start >= ms) return;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);

@@ -36,7 +36,7 @@ bool LoadLimbs(const std::string& digits) {
 
 int main(int argc, char** argv) {
     OracleDirFromArgs(argc, argv);
-    const char* out = argc > 2 ? argv[2] : "F1000000.txt";
+    const std::string out = argc > 2 ? argv[2] : "F1000000.txt";
     const unsigned long n = 1000000;
     const std::string digits = ReadOracleDigits(n);
     if (digits.empty() || !LoadLimbs(digits)) {
@@ -54,8 +54,8 @@ int main(int argc, char** argv) {
          {size_t{0}, size_t{8}, size_t{4096}, size_t{1} << 20, size_t{1} << 22}) {
         LARGE_INTEGER before, after;
         QueryPerformanceCounter(&before);
-        const int r =
-            size ? WriteResultFileThrough(out, n, &buffer[0], size) : WriteResultFile(out, n);
+        const int r = size ? WriteResultFileThrough(SystemPath(out).c_str(), n, &buffer[0], size)
+                           : WriteResultFile(SystemPath(out).c_str(), n);
         QueryPerformanceCounter(&after);
         const double ms = 1000.0 * (after.QuadPart - before.QuadPart) / frequency.QuadPart;
         const std::string written = ReadWholeFile(out);
