@@ -12,9 +12,9 @@
 
 namespace {
 
-// Below this many limbs in the smaller operand a schoolbook product is
-// cheaper than three transforms.
-constexpr uint64_t kSchoolbookLimbs = 48;
+// The most limbs a schoolbook product's smaller operand may have: above
+// every engine's threshold.
+constexpr uint64_t kSchoolbookLimbs = 256;
 
 // ---------------------------------------------------------------------------
 // Schoolbook.
@@ -483,7 +483,7 @@ void MultiplyLimbs(uint64_t* r, const uint64_t* a, uint64_t na, const uint64_t* 
         const uint64_t n = na;
         na = nb, nb = n;
     }
-    if (nb < kSchoolbookLimbs) {
+    if (nb < Kernels().schoolbookLimbs) {
         Schoolbook(r, a, na, b, nb);
         return;
     }
@@ -493,7 +493,7 @@ void MultiplyLimbs(uint64_t* r, const uint64_t* a, uint64_t na, const uint64_t* 
 }
 
 void SquareLimbs(uint64_t* r, const uint64_t* a, uint64_t na) {
-    if (na < kSchoolbookLimbs) {
+    if (na < Kernels().schoolbookLimbs) {
         Schoolbook(r, a, na, a, na);
         return;
     }

@@ -483,5 +483,6 @@ void CrtIfma(uint64_t* x0, uint64_t* x1, uint64_t* x2, uint64_t from, uint64_t t
 
 }  // namespace
 
-const NttKernels kNttIfma = {52,          BuildOctaveIfma,  LoadIfma,      ForwardIfma, ForwardLevelIfma,
-                             InverseIfma, InverseLevelIfma, PointwiseIfma, CrtIfma};
+const NttKernels kNttIfma = {52,          32,          BuildOctaveIfma,  LoadIfma,
+                             ForwardIfma, ForwardLevelIfma, InverseIfma, InverseLevelIfma,
+                             PointwiseIfma, CrtIfma};

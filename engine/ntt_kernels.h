@@ -82,6 +82,9 @@ struct NttTable {
 struct NttKernels {
     // Montgomery's R of pointwise and square, as a power of two.
     unsigned montgomeryLog;
+    // Below this many limbs in the smaller operand a schoolbook product is
+    // cheaper than this engine's transforms (measured: qrnl_bench's products).
+    uint64_t schoolbookLimbs;
     // NttBuildOctave, the same entries.
     void (*buildOctave)(unsigned prime, uint64_t half, uint64_t* w, uint64_t octave,
                         uint64_t from, uint64_t to);

@@ -142,5 +142,5 @@ void Crt(uint64_t* x0, uint64_t* x1, uint64_t* x2, uint64_t from, uint64_t to,
 
 }  // namespace
 
-const NttKernels kNttPortable = {64,      NttBuildOctave, Load,      Forward, ForwardLevel,
-                                 Inverse, InverseLevel,   Pointwise, Crt};
+const NttKernels kNttPortable = {64,           192,     NttBuildOctave, Load,      Forward,
+                                 ForwardLevel, Inverse, InverseLevel,   Pointwise, Crt};

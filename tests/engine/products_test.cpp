@@ -175,9 +175,9 @@ TEST(Products, EverySizeClassAndTheCoefficientBoundForEachEngine) {
     const struct {
         uint64_t na, nb;  // nb 0: the square of a
     } sizes[] = {
-        {1, 1},    {5, 3},    {47, 0},   {47, 47},  {100, 48},   {48, 0},     {1000, 999},
-        {2048, 0}, {2049, 0}, {2560, 0}, {2561, 0}, {2600, 0},   {10000, 60}, {12000, 1000},
-        {14336, kResult / 8},
+        {1, 1},     {5, 3},    {31, 0},   {32, 32},  {191, 191}, {192, 0},     {300, 192},
+        {1000, 999}, {2048, 0}, {2049, 0}, {2560, 0}, {2561, 0},  {2600, 0},    {10000, 60},
+        {12000, 1000}, {14336, kResult / 8},
     };
     struct Case {
         std::vector<uint64_t> a, b, product;
