@@ -167,18 +167,23 @@ uint64_t ZeroLimbsOfFactorial(uint64_t k) {
     return zeros / 18;
 }
 
-// The most limbs a product of the steps up to n! makes. A swing step to k
-// works on floor(k / 2)! without its zero limbs: its square and its product
-// have at most the limbs of k! without twice those, plus one. Each swing step
-// skips them all; word steps may leave the last one. The swing's own tree
-// stays within its words.
-uint64_t MostProductLimbs(uint64_t n) {
-    uint64_t most = SwingWordsBound(n);
+// The most limbs a square and a product of the steps up to n! make. A swing
+// step to k works on floor(k / 2)! without its zero limbs: its square has
+// twice their limbs, and its product at most the limbs of k! without twice
+// those, plus one. Each swing step skips them all; word steps may leave the
+// last one. The swing's own tree stays within its words.
+struct ProductSizes {
+    uint64_t square, product;
+};
+ProductSizes MostProductLimbs(uint64_t n) {
+    ProductSizes most = {0, SwingWordsBound(n)};
     for (uint64_t k = n; k > kWordStepsLimit; k /= 2) {
         const uint64_t half = k / 2, zeros = ZeroLimbsOfFactorial(half);
         const uint64_t low = half > kWordStepsLimit || zeros == 0 ? zeros : zeros - 1;
-        const uint64_t limbs = LimbsOfFactorial(k) + 1 - 2 * low;
-        if (limbs > most) most = limbs;
+        const uint64_t square = 2 * (LimbsOfFactorial(half) - low);
+        const uint64_t product = LimbsOfFactorial(k) + 1 - 2 * low;
+        if (square > most.square) most.square = square;
+        if (product > most.product) most.product = product;
     }
     return most;
 }
@@ -197,12 +202,14 @@ unsigned FactorialCheckpoints(uint64_t n, uint64_t out[kMostCheckpoints]) {
 
 uint64_t FactorialWorkBytes(uint64_t n) {
     const uint64_t w = SwingWordsBound(n);
-    return ProductWorkBytes(MostProductLimbs(n)) +
+    const ProductSizes most = MostProductLimbs(n);
+    return ProductWorkBytes(most.square, most.product) +
            8 * (WorkWords(SieveWords(n)) + WorkWords(w) + WorkWords(w - w / 2));
 }
 
 void PrepareFactorialSteps(uint64_t n) {
-    PrepareProducts(MostProductLimbs(n));
+    const ProductSizes most = MostProductLimbs(n);
+    PrepareProducts(most.square, most.product);
     sieve = WorkTake(SieveWords(n));
     Sieve(n);
 }

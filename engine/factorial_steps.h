@@ -23,7 +23,8 @@
 //   bytes) and the swing's words with half as many again for its tree
 //   (12 ((n + b) / (59 - b) + 1) bytes, b the bit length of n): 0.37 MB at
 //   10^6. The products are sized for the largest a step makes: k! without
-//   twice the zero limbs of floor(k / 2)!, plus one limb.
+//   twice the zero limbs of floor(k / 2)!, plus one limb; the squares for
+//   twice floor(k / 2)! without its zero limbs. 11.0 MB in all at 10^6.
 //
 // PrepareFactorialSteps(n): once per job, on a work memory of at least
 //   FactorialWorkBytes(n) with nothing taken: prepares the products and

@@ -500,21 +500,21 @@ void SquareLimbs(uint64_t* r, const uint64_t* a, uint64_t na) {
     TransformSquare(r, a, na);
 }
 
-uint64_t ProductWorkBytes(uint64_t resultLimbs) {
-    const uint64_t product = LongestProductLength(resultLimbs);
-    uint64_t longest = LongestSquareLength(resultLimbs);
+uint64_t ProductWorkBytes(uint64_t squareLimbs, uint64_t productLimbs) {
+    const uint64_t product = LongestProductLength(productLimbs);
+    uint64_t longest = LongestSquareLength(squareLimbs);
     if (longest < product) longest = product;
     const uint64_t tables = kNttPrimeCount * WorkWords(longest / 2);
-    uint64_t work = SquareWordsUpTo(resultLimbs / 2);
+    uint64_t work = SquareWordsUpTo(squareLimbs / 2);
     if (work < 2 * kNttPrimeCount * WorkWords(product)) {
         work = 2 * kNttPrimeCount * WorkWords(product);
     }
     return (tables + work) * 8;
 }
 
-void PrepareProducts(uint64_t resultLimbs) {
-    prepared.longestProduct = LongestProductLength(resultLimbs);
-    uint64_t longest = LongestSquareLength(resultLimbs);
+void PrepareProducts(uint64_t squareLimbs, uint64_t productLimbs) {
+    prepared.longestProduct = LongestProductLength(productLimbs);
+    uint64_t longest = LongestSquareLength(squareLimbs);
     if (longest < prepared.longestProduct) longest = prepared.longestProduct;
     prepared.half = longest / 2;
     for (unsigned k = 0; k < kNttPrimeCount; ++k) {

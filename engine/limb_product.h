@@ -9,20 +9,21 @@
 
 // r[0 .. na + nb) = a[0 .. na) * b[0 .. nb), for na, nb >= 1; the top limb
 // may be 0. r may start where a or b starts (the product then replaces that
-// operand, which must have room for it); no other overlap. The result has
-// at most the limbs PrepareProducts was given, and the smaller operand at
-// most an eighth of them (a larger one traps: a sizing fault).
+// operand, which must have room for it); no other overlap. The result has at
+// most the product limbs PrepareProducts was given, and the smaller operand
+// at most an eighth of them (a larger one traps: a sizing fault).
 void MultiplyLimbs(uint64_t* r, const uint64_t* a, uint64_t na, const uint64_t* b, uint64_t nb);
 
-// r[0 .. 2 na) = a[0 .. na)^2, with the same rules.
+// r[0 .. 2 na) = a[0 .. na)^2, with the same rules; 2 na is at most the
+// square limbs PrepareProducts was given.
 void SquareLimbs(uint64_t* r, const uint64_t* a, uint64_t na);
 
-// Working memory that squares and products (as above) whose results have at
-// most `resultLimbs` limbs need at once, with the tables PrepareProducts
-// builds for them.
-uint64_t ProductWorkBytes(uint64_t resultLimbs);
+// Working memory that squares whose results have at most `squareLimbs` limbs
+// and products (as above) whose results have at most `productLimbs` need at
+// once, with the tables PrepareProducts builds for them.
+uint64_t ProductWorkBytes(uint64_t squareLimbs, uint64_t productLimbs);
 
-// Builds the tables for products up to `resultLimbs` in the work memory,
-// where they stay until it is given back. Once per job, before the first
-// product, with the work memory otherwise empty.
-void PrepareProducts(uint64_t resultLimbs);
+// Builds the tables for those squares and products in the work memory, where
+// they stay until it is given back. Once per job, before the first product,
+// with the work memory otherwise empty.
+void PrepareProducts(uint64_t squareLimbs, uint64_t productLimbs);

@@ -205,8 +205,8 @@ TEST(Products, EverySizeClassAndTheCoefficientBoundForEachEngine) {
         ASSERT_TRUE(ForceProductEngine(engine));
         for (const unsigned threads : {1u, 2u}) {
             TeamStart(threads, {nullptr, nullptr});
-            ASSERT_EQ(WorkMemoryAllocate(ProductWorkBytes(kResult)), 0);
-            PrepareProducts(kResult);
+            ASSERT_EQ(WorkMemoryAllocate(ProductWorkBytes(kResult, kResult)), 0);
+            PrepareProducts(kResult, kResult);
             for (const Case& c : cases) {
                 std::vector<uint64_t> got(c.product.size()), inPlace = c.a;
                 inPlace.resize(got.size());
