@@ -235,12 +235,16 @@ void CrtAll(TransformSet& s, uint64_t count) {
         uint64_t scale[kNttPrimeCount], scaleShoup[kNttPrimeCount];
     } run = {&s, count, RangeParts(count), {}, {}};
     // The pointwise products left a factor R^-1, the inverse transform one of
-    // its length: scale by R / length.
+    // its length: scale by R / length, a power of two, by doublings and
+    // halvings (p is odd: an odd x halves as (x + p) / 2).
+    const int shift = static_cast<int>(s.kernels->montgomeryLog) - __builtin_ctzll(s.length);
     for (unsigned k = 0; k < kNttPrimeCount; ++k) {
         const uint64_t p = kNttPrimes[k];
-        const uint64_t r = NttPowMod(2, s.kernels->montgomeryLog, p);
-        run.scale[k] = NttMulMod(r, NttPowMod(s.length % p, p - 2, p), p);
-        run.scaleShoup[k] = NttShoup(run.scale[k], p);
+        uint64_t x = 1;
+        for (int i = 0; i < shift; ++i) x = Below(2 * x, p);
+        for (int i = 0; i > shift; --i) x = (x & 1 ? x + p : x) / 2;
+        run.scale[k] = x;
+        run.scaleShoup[k] = NttShoup(x, p);
     }
     TeamRun(run.ranges, [](void* c, unsigned part) {
         const Run& r = *static_cast<Run*>(c);
