@@ -286,16 +286,30 @@ void PlaceDigits(const TransformSet& s, uint64_t count, uint64_t* r, uint64_t se
         const uint64_t from = RangeFrom(u.limbs, u.ranges, part);
         const uint64_t to = RangeFrom(u.limbs, u.ranges, part + 1);
         uint64_t carry = 0;
-        for (uint64_t i = from; i < to; ++i) {
+        // Limb i from the digits, set or added.
+        auto place = [&u, &carry](uint64_t i) {
             const uint64_t v = LimbOfDigits(*u.s, u.count, i, &carry);
             if (i < u.set) {
                 u.r[i] = v;
-                continue;
+                return;
             }
             const uint64_t sum = u.r[i] + v;
             carry += sum >= kLimbBase;
             u.r[i] = sum >= kLimbBase ? sum - kLimbBase : sum;
+        };
+        uint64_t i = from;
+        for (; i < to && i < 2; ++i) place(i);
+        // Where all three digits are there and the limbs are set, without the
+        // tests at the ends.
+        uint64_t inner = u.count < u.set ? u.count : u.set;
+        if (inner > to) inner = to;
+        const uint64_t *x0 = u.s->x[0], *x1 = u.s->x[1], *x2 = u.s->x[2];
+        for (; i < inner; ++i) {
+            const uint64_t v = carry + x0[i] + x1[i - 1] + x2[i - 2];
+            carry = (v >= kLimbBase) + (v >= 2 * kLimbBase) + (v >= 3 * kLimbBase);
+            u.r[i] = v - carry * kLimbBase;
         }
+        for (; i < to; ++i) place(i);
         u.carries[part] = carry;
     }, &run);
     for (unsigned part = 0; part < run.ranges; ++part) {
