@@ -389,6 +389,7 @@ void CorrectWrap(TransformSet& s, const TransformSet* c, uint64_t top, bool plac
             const uint64_t* y = u.c->x[k] + u.top - 1;
             for (uint64_t i = from; i < to; ++i) x[length + i] = ShoupMul(y[i], f, fs, p);
         } else {
+            // Both below 2p: the inverse's output, and a Shoup product.
             for (uint64_t i = from; i < to; ++i) x[i] = Below(x[i] + 2 * p - x[length + i], 2 * p);
         }
     }, &run);

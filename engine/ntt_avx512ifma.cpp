@@ -15,8 +15,9 @@
 //   mod p) + a1 (2^104 mod p) is congruent to a 2^52 and below p 2^52 (1 +
 //   2^-44); its Montgomery reduction (with the low words of both products
 //   added, below 2^53) is a mod p, below p (1 + 2^-44) + p < 4p.
-// - Differences are offset by 2p or 4p to stay unsigned: u - t + 2p with
-//   t < 2p, v - u + 2p with u < 2p.
+// - Differences are offset by 2p to stay unsigned: u - t + 2p with t < 2p,
+//   v - u + 2p with u < 2p.
+// - The CRT's digits: see Digits.
 #include <immintrin.h>
 
 // GCC 12's AVX-512 intrinsics pass an undefined vector as the merge source of

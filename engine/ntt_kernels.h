@@ -23,8 +23,9 @@
 //   or one less, so x w - q p lies in [0, 2p), found from the low 52 bits.
 // - The forward butterfly takes u, v < 4p: u is brought below 2p, t = v w
 //   lies in [0, 2p), and u + t, u - t + 2p lie in [0, 4p). The inverse takes
-//   u, v < 2p: u + v is brought below 2p, (u - v + 2p) w lies in [0, 2p).
-//   Every level keeps its bound, so no transform length needs more.
+//   u, v < 2p: u + v is brought below 2p, and (v - u + 2p) w' (w' the negated
+//   inverse twiddle, see ntt_scalar.h) lies in [0, 2p). Every level keeps its
+//   bound, so no transform length needs more.
 // - Pointwise products are Montgomery products with R = 2^64 (portable) or
 //   2^52 (IFMA), giving x y R^-1 in [0, 2p) (see each engine).
 //
