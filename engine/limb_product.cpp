@@ -123,62 +123,38 @@ unsigned SplitDepth(uint64_t length) {
     return depth;
 }
 
-void ForwardTopLevels(TransformSet& s) {
-    for (unsigned level = 0; level < s.depth; ++level) {
-        struct Run {
-            TransformSet* s;
-            unsigned level;
-        } run = {&s, level};
-        const unsigned blocks = 1u << level;
-        TeamRun(kNttPrimeCount * blocks * s.ranges, [](void* c, unsigned part) {
-            const Run& r = *static_cast<Run*>(c);
-            const unsigned prime = part % kNttPrimeCount, rest = part / kNttPrimeCount;
-            const unsigned block = rest % (1u << r.level), range = rest >> r.level;
-            const uint64_t size = r.s->length >> r.level, half = size / 2;
-            r.s->kernels->forwardLevel(r.s->x[prime] + block * size, size, block,
-                                       RangeFrom(half, r.s->ranges, range),
-                                       RangeFrom(half, r.s->ranges, range + 1),
-                                       prepared.tables[prime], prime);
-        }, &run);
-    }
+// One of the top levels of every prime's transform, the forward's or the
+// inverse's, its butterflies in ranges.
+void RunTopLevel(TransformSet& s, unsigned level, bool inverse) {
+    struct Run {
+        TransformSet* s;
+        unsigned level;
+        bool inverse;
+    } run = {&s, level, inverse};
+    TeamRun(kNttPrimeCount * (1u << level) * s.ranges, [](void* c, unsigned part) {
+        const Run& r = *static_cast<Run*>(c);
+        const unsigned prime = part % kNttPrimeCount, rest = part / kNttPrimeCount;
+        const unsigned block = rest % (1u << r.level), range = rest >> r.level;
+        const uint64_t size = r.s->length >> r.level, half = size / 2;
+        const auto level = r.inverse ? r.s->kernels->inverseLevel : r.s->kernels->forwardLevel;
+        level(r.s->x[prime] + block * size, size, block, RangeFrom(half, r.s->ranges, range),
+              RangeFrom(half, r.s->ranges, range + 1), prepared.tables[prime], prime);
+    }, &run);
 }
 
-void ForwardBlocks(TransformSet& s) {
+// The blocks below the top levels, whole, the forward's or the inverse's.
+void RunBlocks(TransformSet& s, bool inverse) {
+    struct Run {
+        TransformSet* s;
+        bool inverse;
+    } run = {&s, inverse};
     TeamRun(kNttPrimeCount << s.depth, [](void* c, unsigned part) {
-        const TransformSet& s = *static_cast<TransformSet*>(c);
+        const Run& r = *static_cast<Run*>(c);
         const unsigned prime = part % kNttPrimeCount, block = part / kNttPrimeCount;
-        const uint64_t size = s.length >> s.depth;
-        s.kernels->forward(s.x[prime] + block * size, size, block, prepared.tables[prime], prime);
-    }, &s);
-}
-
-void InverseBlocks(TransformSet& s) {
-    TeamRun(kNttPrimeCount << s.depth, [](void* c, unsigned part) {
-        const TransformSet& s = *static_cast<TransformSet*>(c);
-        const unsigned prime = part % kNttPrimeCount, block = part / kNttPrimeCount;
-        const uint64_t size = s.length >> s.depth;
-        s.kernels->inverse(s.x[prime] + block * size, size, block, prepared.tables[prime], prime);
-    }, &s);
-}
-
-void InverseTopLevels(TransformSet& s) {
-    for (unsigned level = s.depth; level-- > 0;) {
-        struct Run {
-            TransformSet* s;
-            unsigned level;
-        } run = {&s, level};
-        const unsigned blocks = 1u << level;
-        TeamRun(kNttPrimeCount * blocks * s.ranges, [](void* c, unsigned part) {
-            const Run& r = *static_cast<Run*>(c);
-            const unsigned prime = part % kNttPrimeCount, rest = part / kNttPrimeCount;
-            const unsigned block = rest % (1u << r.level), range = rest >> r.level;
-            const uint64_t size = r.s->length >> r.level, half = size / 2;
-            r.s->kernels->inverseLevel(r.s->x[prime] + block * size, size, block,
-                                       RangeFrom(half, r.s->ranges, range),
-                                       RangeFrom(half, r.s->ranges, range + 1),
-                                       prepared.tables[prime], prime);
-        }, &run);
-    }
+        const uint64_t size = r.s->length >> r.s->depth;
+        const auto transform = r.inverse ? r.s->kernels->inverse : r.s->kernels->forward;
+        transform(r.s->x[prime] + block * size, size, block, prepared.tables[prime], prime);
+    }, &run);
 }
 
 // Loads a[0 .. n) into every prime's array, zero up to the set's length.
@@ -200,13 +176,13 @@ void LoadAll(TransformSet& s, const uint64_t* a, uint64_t n) {
 }
 
 void Forward(TransformSet& s) {
-    ForwardTopLevels(s);
-    ForwardBlocks(s);
+    for (unsigned level = 0; level < s.depth; ++level) RunTopLevel(s, level, false);
+    RunBlocks(s, false);
 }
 
 void Inverse(TransformSet& s) {
-    InverseBlocks(s);
-    InverseTopLevels(s);
+    RunBlocks(s, true);
+    for (unsigned level = s.depth; level-- > 0;) RunTopLevel(s, level, true);
 }
 
 // x[k] = x[k] y[k] R^-1 for every prime, or x[k]^2 R^-1 with y null.

@@ -112,30 +112,26 @@ REG
   fi
 
   # Marlett draws the caption buttons; without it they show as letters.
-  local marlett=/usr/share/wine/fonts/marlett.ttf
-  local fonts="$WINEPREFIX/drive_c/windows/Fonts"
-  if [ ! -f "$marlett" ]; then
-    echo "wine: $marlett is missing (Debian package fonts-wine)" >&2
-    return 1
-  fi
-  if ! cmp -s "$marlett" "$fonts/marlett.ttf"; then
-    mkdir -p "$fonts"
-    cp "$marlett" "$fonts/marlett.ttf"
-  fi
+  qrnl_install_font /usr/share/wine/fonts/marlett.ttf marlett.ttf fonts-wine || return 1
   # The linked font, where Windows keeps its own.
   case "$LC_ALL" in
     ja_JP.*) ;;
-    *)
-      if [ ! -f "$qrnl_ipa_gothic" ]; then
-        echo "wine: $qrnl_ipa_gothic is missing (Debian package fonts-ipafont-gothic)" >&2
-        return 1
-      fi
-      if ! cmp -s "$qrnl_ipa_gothic" "$fonts/ipag.ttf"; then
-        mkdir -p "$fonts"
-        cp "$qrnl_ipa_gothic" "$fonts/ipag.ttf"
-      fi
-      ;;
+    *) qrnl_install_font "$qrnl_ipa_gothic" ipag.ttf fonts-ipafont-gothic || return 1 ;;
   esac
+}
+
+# Copies font file $1 into the prefix's Fonts folder as $2 unless it is there;
+# $3 is the Debian package that ships it.
+qrnl_install_font() {
+  local fonts="$WINEPREFIX/drive_c/windows/Fonts"
+  if [ ! -f "$1" ]; then
+    echo "wine: $1 is missing (Debian package $3)" >&2
+    return 1
+  fi
+  if ! cmp -s "$1" "$fonts/$2"; then
+    mkdir -p "$fonts"
+    cp "$1" "$fonts/$2"
+  fi
 }
 
 # A virtual X display when there is none: QRNL_XVFB_PID is set when we started it.
