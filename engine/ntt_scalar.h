@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "engine/decimal_accumulator.h"
+#include "engine/limb_division.h"
 #include "engine/ntt_kernels.h"
 
 namespace {
@@ -61,20 +62,6 @@ inline uint64_t InverseTwiddleIndex(uint64_t b) {
 // octave [2^j, 2^(j+1)), and -1 (in Montgomery form) for block 0.
 inline uint64_t InverseTwiddle(const NttTable& t, uint64_t b, unsigned prime) {
     return b == 0 ? kNttPrimes[prime] - kNttR52[prime] : t.w[InverseTwiddleIndex(b)];
-}
-
-// floor(v / 10^18) and v mod 10^18 for v < 2^120: the estimate from the top
-// 64 bits and a reciprocal is never high and at most one short.
-constexpr uint64_t kBaseReciprocal =
-    static_cast<uint64_t>((static_cast<unsigned __int128>(1) << 123) / kLimbBase);
-inline uint64_t DivideByBase(unsigned __int128 v, uint64_t* remainder) {
-    const uint64_t top = static_cast<uint64_t>(v >> 56);
-    uint64_t q =
-        static_cast<uint64_t>((static_cast<unsigned __int128>(top) * kBaseReciprocal) >> 67);
-    uint64_t r = static_cast<uint64_t>(v) - q * kLimbBase;
-    if (r >= kLimbBase) r -= kLimbBase, ++q;
-    *remainder = r;
-    return q;
 }
 
 // The digits of x0 + p0 x1 + p0 p1 x2 (x0 < p0, x1 < p1, x2 < p2).

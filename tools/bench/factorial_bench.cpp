@@ -170,7 +170,7 @@ std::vector<uint64_t> SplitList(const char* s) {
 int main(int argc, char** argv) {
     std::vector<uint64_t> ns = {100000, 300000, 1000000};
     unsigned repeat = 3;
-    bool gmp = true;  // natively only
+    [[maybe_unused]] bool gmp = true;  // GMP is linked natively only
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--n=", 4) == 0) {
             ns = SplitList(argv[i] + 4);
@@ -197,11 +197,8 @@ int main(int argc, char** argv) {
     for (const uint64_t n : ns) {
         double reference = 0;
         std::string digits;
-#if !defined(QRNL_BENCH_GMP)
-        gmp = false;
-#endif
-        if (gmp) {
 #if defined(QRNL_BENCH_GMP)
+        if (gmp) {
             GmpResult g = BestGmp(n, repeat);
             reference = g.both;
             digits = std::move(g.digits);
@@ -210,8 +207,8 @@ int main(int argc, char** argv) {
                         g.getStr / g.both);
             std::printf("%8" PRIu64 "  %-20s %8.4f %8.3f\n", n, "GMP fac_ui + get_str", g.both,
                         1.0);
-#endif
         }
+#endif
         struct Run {
             const char* name;
             unsigned threads;
