@@ -83,7 +83,14 @@ struct Prepared {
 Prepared prepared;
 
 const NttKernels& Kernels() {
-    return ActiveProductEngine() == kProductIfma ? kNttIfma : kNttPortable;
+    switch (ActiveProductEngine()) {
+        case kProductIfma:
+            return kNttIfma;
+        case kProductAvx2:
+            return kNttAvx2;
+        default:
+            return kNttPortable;
+    }
 }
 
 uint64_t PowerOfTwoAtLeast(uint64_t n) {

@@ -1,6 +1,6 @@
 // Number-theoretic transforms of base-10^18 limbs modulo three primes just
 // below 2^50: the kernels behind MultiplyLimbs and SquareLimbs for large
-// operands. Each engine (portable, AVX-512 IFMA) fills an NttKernels record
+// operands. Each engine (portable, AVX-512 IFMA, AVX2) fills an NttKernels record
 // in its own file; limb_product.cpp drives them and the dispatcher picks one.
 //
 // The primes are p = c * 2^23 + 1 with p < 2^50:
@@ -10,7 +10,8 @@
 // 2^23 divides p - 1, so each has roots of unity of every order up to 2^23:
 // transforms of any power-of-two length up to 2^23.
 //
-// Bounds shared by both engines:
+// Bounds of the integer engines (portable, IFMA); the AVX2 engine keeps the
+// same ones where its kernels take and leave words (see ntt_avx2.cpp):
 // - Residues are kept lazily below 4p < 2^52, which every multiplication
 //   takes: IFMA's 52-bit multiply-add, and the portable 64-bit products.
 // - Twiddles are held in Montgomery form, w R mod p with R = 2^52, and
@@ -27,7 +28,8 @@
 //   inverse twiddle, see ntt_scalar.h) lies in [0, 2p). Every level keeps its
 //   bound, so no transform length needs more.
 // - Pointwise products are Montgomery products with R = 2^64 (portable) or
-//   2^52 (IFMA), giving x y R^-1 in [0, 2p) (see each engine).
+//   2^52 (IFMA), giving x y R^-1 in [0, 2p) (see each engine); the AVX2
+//   engine's are plain (R = 1).
 //
 // The CRT: a coefficient of a product of na and nb limbs is a sum of at most
 // min(na, nb) products of limbs below 10^18, so below min(na, nb) 10^36. It
@@ -119,8 +121,9 @@ struct NttKernels {
 
 extern const NttKernels kNttPortable;
 extern const NttKernels kNttIfma;  // only where the processor has AVX-512 IFMA
+extern const NttKernels kNttAvx2;  // only where it has AVX2 and FMA
 
-// Shared by both engines' table and CRT code.
+// Shared by the engines' table and CRT code.
 uint64_t NttMulMod(uint64_t a, uint64_t b, uint64_t p);  // a b mod p, any a, b
 uint64_t NttPowMod(uint64_t a, uint64_t e, uint64_t p);
 uint64_t NttShoup(uint64_t w, uint64_t p);  // floor(w 2^52 / p), w < p

@@ -21,29 +21,37 @@ uint64_t ReadXcr0() {
 #endif
 
 ProductFeatures Probe() {
-    ProductFeatures f = {false, false, false};
 #if defined(__x86_64__)
-    unsigned eax, ebx, ecx, edx;
-    if (!__get_cpuid(0, &eax, &ebx, &ecx, &edx) || eax < 7) return f;
-    __cpuid_count(1, 0, eax, ebx, ecx, edx);
-    const bool osxsave = ecx & (1u << 27);
-    const bool avx = ecx & (1u << 28);
-    const bool fma = ecx & (1u << 12);
-    if (!osxsave || !avx) return f;
-    // The vector registers are usable only if the system saves them on a
-    // switch: XMM and YMM state, then opmask and both ZMM halves.
-    const uint64_t xcr0 = ReadXcr0();
-    const bool ymmSaved = (xcr0 & 0x6) == 0x6;
-    const bool zmmSaved = (xcr0 & 0xE6) == 0xE6;
-    __cpuid_count(7, 0, eax, ebx, ecx, edx);
-    f.avx2 = ymmSaved && (ebx & (1u << 5)) && fma;
-    f.avx512 = zmmSaved && (ebx & (1u << 16)) && (ebx & (1u << 17));
-    f.avx512ifma = f.avx512 && (ebx & (1u << 21));
+    unsigned maxLeaf, ebx, ecx, edx;
+    if (!__get_cpuid(0, &maxLeaf, &ebx, &ecx, &edx) || maxLeaf < 7) return {false, false, false};
+    unsigned eax, leaf1Ecx, leaf7Ebx;
+    __cpuid_count(1, 0, eax, ebx, leaf1Ecx, edx);
+    // XGETBV faults where the system has not enabled it (OSXSAVE clear).
+    const uint64_t xcr0 = leaf1Ecx & (1u << 27) ? ReadXcr0() : 0;
+    __cpuid_count(7, 0, eax, leaf7Ebx, ecx, edx);
+    return DecodeProductFeatures(maxLeaf, leaf1Ecx, leaf7Ebx, xcr0);
+#else
+    return {false, false, false};
 #endif
-    return f;
 }
 
 }  // namespace
+
+ProductFeatures DecodeProductFeatures(uint32_t maxLeaf, uint32_t leaf1Ecx, uint32_t leaf7Ebx,
+                                      uint64_t xcr0) {
+    ProductFeatures f = {false, false, false};
+    const bool osxsave = leaf1Ecx & (1u << 27), avx = leaf1Ecx & (1u << 28);
+    const bool fma = leaf1Ecx & (1u << 12);
+    if (maxLeaf < 7 || !osxsave || !avx) return f;
+    // The vector registers are usable only if the system saves them on a
+    // switch: XMM and YMM state, then opmask and both ZMM halves.
+    const bool ymmSaved = (xcr0 & 0x6) == 0x6;
+    const bool zmmSaved = (xcr0 & 0xE6) == 0xE6;
+    f.avx2 = ymmSaved && (leaf7Ebx & (1u << 5)) && fma;
+    f.avx512 = zmmSaved && (leaf7Ebx & (1u << 16)) && (leaf7Ebx & (1u << 17));
+    f.avx512ifma = f.avx512 && (leaf7Ebx & (1u << 21));
+    return f;
+}
 
 ProductFeatures ProbeProductFeatures() {
     static const ProductFeatures features = Probe();
@@ -51,7 +59,8 @@ ProductFeatures ProbeProductFeatures() {
 }
 
 int ProductEngineFor(const ProductFeatures& features) {
-    return features.avx512 && features.avx512ifma ? kProductIfma : kProductPortable;
+    if (features.avx512 && features.avx512ifma) return kProductIfma;
+    return features.avx2 ? kProductAvx2 : kProductPortable;
 }
 
 const char* ProductEngineName(int engine) {
@@ -60,14 +69,25 @@ const char* ProductEngineName(int engine) {
             return "portable";
         case kProductIfma:
             return "ifma";
+        case kProductAvx2:
+            return "avx2";
         default:
             return "unknown";
     }
 }
 
 bool ProductEngineSupported(int engine) {
-    return engine == kProductPortable ||
-           (engine == kProductIfma && ProductEngineFor(ProbeProductFeatures()) == kProductIfma);
+    const ProductFeatures f = ProbeProductFeatures();
+    switch (engine) {
+        case kProductPortable:
+            return true;
+        case kProductIfma:
+            return ProductEngineFor(f) == kProductIfma;
+        case kProductAvx2:
+            return f.avx2;
+        default:
+            return false;
+    }
 }
 
 int ActiveProductEngine() {

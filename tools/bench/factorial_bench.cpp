@@ -1,7 +1,8 @@
 // Times the factorial loop in one run, side by side, at each N: the loop the
 // job times (the tables and the sieve, then the steps between checkpoints)
 // on one thread and on every processor the process may use, the same with
-// the portable engine forced, and, in the native build, GMP's mpz_fac_ui and
+// the AVX2 and the portable engines forced where this machine runs them and
+// they are not its choice, and, in the native build, GMP's mpz_fac_ui and
 // mpz_get_str, each alone and together. For each loop it also gives the
 // check of the result, the number of checkpoints, the longest step and the
 // working memory beyond the result (allocated, and the most in use).
@@ -215,10 +216,14 @@ int main(int argc, char** argv) {
             int engine;
         } runs[] = {{"steps x1", 1, engine},
                     {"steps, all threads", threads, engine},
+                    {"avx2 x1", 1, kProductAvx2},
+                    {"avx2, all", threads, kProductAvx2},
                     {"portable x1", 1, kProductPortable},
                     {"portable, all", threads, kProductPortable}};
         for (const Run& run : runs) {
-            if (run.engine != engine && engine == kProductPortable) continue;  // the same as above
+            // A forced row only for another engine that this machine can run.
+            const bool forced = &run >= runs + 2;
+            if (forced && (run.engine == engine || !ForceProductEngine(run.engine))) continue;
             ForceProductEngine(run.engine);
             LoopResult r = BestLoop(n, run.threads, repeat, !digits.empty());
             const bool same = digits.empty() || r.digits == digits;
