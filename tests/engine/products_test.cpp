@@ -2,7 +2,7 @@
 // every length up to 4096, cut into parts as the team cuts them, and against each other up to
 // 2^16; whole products at every size class (schoolbook, one transform, a wrapped square, chunks)
 // and at the coefficient bound against GMP (natively) or a schoolbook of the test's own; the
-// engine chosen for each set of processor features; the team's parts.
+// features and engine read from real processors' words; the team's parts.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -241,19 +241,39 @@ TEST(Products, EverySizeClassAndTheCoefficientBoundForEachEngine) {
     ForceProductEngine(ProductEngineFor(ProbeProductFeatures()));
 }
 
-TEST(ProductDispatch, ChoiceForEachSetOfProcessorFeatures) {
+// The probe's reading of real processors' CPUID leaf 0 EAX, leaf 1 ECX, leaf 7 EBX and XCR0,
+// and the engine each gets; then systems that save less state, and a feature masked.
+TEST(ProductDispatch, FeaturesAndEngineFromProcessorWords) {
     const struct {
+        const char* name;
+        uint32_t maxLeaf, leaf1Ecx, leaf7Ebx;
+        uint64_t xcr0;
         ProductFeatures features;
         int engine;
     } cases[] = {
-        {{true, true, true}, kProductIfma},
-        {{true, true, false}, kProductPortable},  // AVX-512 without IFMA
-        {{true, false, false}, kProductPortable},
-        {{false, false, false}, kProductPortable},
-        {{true, false, true}, kProductPortable},  // IFMA reported, but not the rest of AVX-512
+        {"Skylake-X", 0x16, 0x7FFEFBFF, 0xD39FFFFB, 0x2E7, {true, true, false}, kProductAvx2},
+        {"Ice Lake", 0x1B, 0x7FFAFBBF, 0xF2BF27EF, 0x2E7, {true, true, true}, kProductIfma},
+        {"Zen 4", 0x10, 0x7ED8320B, 0xF1BF97A9, 0x2E7, {true, true, true}, kProductIfma},
+        {"Alder Lake", 0x20, 0x7FFAFBFF, 0x239CA7EB, 0x207, {true, false, false}, kProductAvx2},
+        {"Alder Lake, FMA masked", 0x20, 0x7FFAEBFF, 0x239CA7EB, 0x207, {false, false, false},
+         kProductPortable},
+        {"Ice Lake, no ZMM state saved", 0x1B, 0x7FFAFBBF, 0xF2BF27EF, 0x7, {true, false, false},
+         kProductAvx2},
+        {"Zen 4, no YMM state saved", 0x10, 0x7ED8320B, 0xF1BF97A9, 0x3, {false, false, false},
+         kProductPortable},
+        {"Zen 4, XSAVE not enabled", 0x10, 0x76D8320B, 0xF1BF97A9, 0, {false, false, false},
+         kProductPortable},
     };
-    for (const auto& c : cases) EXPECT_EQ(ProductEngineFor(c.features), c.engine);
+    for (const auto& c : cases) {
+        const ProductFeatures f = DecodeProductFeatures(c.maxLeaf, c.leaf1Ecx, c.leaf7Ebx, c.xcr0);
+        EXPECT_TRUE(f.avx2 == c.features.avx2 && f.avx512 == c.features.avx512 &&
+                    f.avx512ifma == c.features.avx512ifma)
+            << c.name;
+        EXPECT_EQ(ProductEngineFor(f), c.engine) << c.name;
+    }
+    EXPECT_EQ(ProductEngineFor({true, false, true}), kProductAvx2);  // IFMA without AVX-512 F
     EXPECT_EQ(ForceProductEngine(kProductIfma), ProbeProductFeatures().avx512ifma);
+    EXPECT_EQ(ForceProductEngine(kProductAvx2), ProbeProductFeatures().avx2);
     ForceProductEngine(ProductEngineFor(ProbeProductFeatures()));
 }
 
