@@ -584,6 +584,6 @@ void CrtAvx2(uint64_t* x0, uint64_t* x1, uint64_t* x2, uint64_t from, uint64_t t
 
 }  // namespace
 
-const NttKernels kNttAvx2 = {0,           96,          BuildOctaveAvx2,  LoadAvx2,
+const NttKernels kNttAvx2 = {0,           16,          BuildOctaveAvx2,  LoadAvx2,
                              ForwardAvx2, ForwardLevelAvx2, InverseAvx2, InverseLevelAvx2,
                              PointwiseAvx2, CrtAvx2};
