@@ -122,17 +122,17 @@ inline D RoundedQuotient(D x, const Prime& c) {
 }
 
 // M(v, w) and R(x) of the opening comment.
-inline D MulMod(D v, D w, const Prime& c) {
+[[gnu::always_inline]] inline D MulMod(D v, D w, const Prime& c) {
     const D hi = _mm256_mul_pd(v, w);
     const D lo = _mm256_fmsub_pd(v, w, hi);
     const D q = RoundedQuotient(hi, c);
     return _mm256_add_pd(_mm256_fnmadd_pd(q, c.p, hi), lo);
 }
 
-inline D Reduce(D x, const Prime& c) { return _mm256_fnmadd_pd(RoundedQuotient(x, c), c.p, x); }
+[[gnu::always_inline]] inline D Reduce(D x, const Prime& c) { return _mm256_fnmadd_pd(RoundedQuotient(x, c), c.p, x); }
 
 // Plain twiddles from four table words (Montgomery form).
-inline D Plain(I w, const Prime& c) {
+[[gnu::always_inline]] inline D Plain(I w, const Prime& c) {
     return MulMod(FromWords(w, Broadcast(kTwo52)), c.twiddleScale, c);
 }
 
@@ -176,7 +176,7 @@ inline D ForwardFour(const NttTable& t, uint64_t first, const Prime& c) {
 
 // Butterflies; `reduce` brings u (forward) or the sum (inverse) to (p + 1) / 2.
 template <bool kReduce>
-inline void Forward2(D* u, D* v, D w, const Prime& c) {
+[[gnu::always_inline]] inline void Forward2(D* u, D* v, D w, const Prime& c) {
     const D a = kReduce ? Reduce(*u, c) : *u;
     const D t = MulMod(*v, w, c);
     *u = _mm256_add_pd(a, t);
@@ -184,7 +184,7 @@ inline void Forward2(D* u, D* v, D w, const Prime& c) {
 }
 
 template <bool kReduce>
-inline void Inverse2(D* u, D* v, D w, const Prime& c) {
+[[gnu::always_inline]] inline void Inverse2(D* u, D* v, D w, const Prime& c) {
     const D s = _mm256_add_pd(*u, *v);
     *v = MulMod(_mm256_sub_pd(*v, *u), w, c);
     *u = kReduce ? Reduce(s, c) : s;
@@ -193,7 +193,7 @@ inline void Inverse2(D* u, D* v, D w, const Prime& c) {
 // The last two levels (blocks of 4 and 2) of the 8 residues in a, b, which
 // are the blocks of 4 b4 and b4 + 1: w4 holds the twiddles of those two
 // (lanes 0, 0, 1, 1), w2 those of the blocks of 2 4 b4 / 2 .. + 3.
-inline void ForwardLastTwo(D* a, D* b, D w4, D w2, const Prime& c) {
+[[gnu::always_inline]] inline void ForwardLastTwo(D* a, D* b, D w4, D w2, const Prime& c) {
     D u = _mm256_permute2f128_pd(*a, *b, 0x20), v = _mm256_permute2f128_pd(*a, *b, 0x31);
     Forward2<false>(&u, &v, w4, c);  // u: a0 a1 b0 b1, v: a2 a3 b2 b3
     D u2 = _mm256_unpacklo_pd(u, v), v2 = _mm256_unpackhi_pd(u, v);
@@ -203,7 +203,7 @@ inline void ForwardLastTwo(D* a, D* b, D w4, D w2, const Prime& c) {
     *b = _mm256_permute2f128_pd(e, f, 0x31);
 }
 
-inline void InverseFirstTwo(D* a, D* b, D w4, D w2, const Prime& c) {
+[[gnu::always_inline]] inline void InverseFirstTwo(D* a, D* b, D w4, D w2, const Prime& c) {
     const D e = _mm256_permute2f128_pd(*a, *b, 0x20), f = _mm256_permute2f128_pd(*a, *b, 0x31);
     D u2 = _mm256_unpacklo_pd(e, f), v2 = _mm256_unpackhi_pd(e, f);
     Inverse2<true>(&u2, &v2, w2, c);
@@ -214,7 +214,7 @@ inline void InverseFirstTwo(D* a, D* b, D w4, D w2, const Prime& c) {
 }
 
 // A forward block of 16 in registers, the block `block` of its level.
-inline void ForwardLeaf16(D* x, uint64_t block, const NttTable& t, const Prime& c) {
+[[gnu::always_inline]] inline void ForwardLeaf16(D* x, uint64_t block, const NttTable& t, const Prime& c) {
     const D top = ForwardTriple(t, block, 2 * block, c);
     const D w = Lane<0>(top), wa = Lane<2>(top), wb = Lane<3>(top);
     x[0] = Reduce(x[0], c);
@@ -232,7 +232,7 @@ inline void ForwardLeaf16(D* x, uint64_t block, const NttTable& t, const Prime& 
 // The inverse's first two levels of a block of 16; then its top two as a
 // radix-4 pass does them, with the first sum reduced too when `last`.
 template <bool kLast>
-inline void InverseLeaf16(D* x, uint64_t block, const NttTable& t, unsigned prime,
+[[gnu::always_inline]] inline void InverseLeaf16(D* x, uint64_t block, const NttTable& t, unsigned prime,
                           const Prime& c) {
     const D w4 = InverseFour(t, 4 * block, prime, c);
     const D w2a = InverseFour(t, 8 * block, prime, c), w2b = InverseFour(t, 8 * block + 4, prime, c);
@@ -261,21 +261,24 @@ inline void StoreOut(uint64_t* x, D v, D offset) {
 }
 
 // Forward blocks: words or doubles in, words out.
-template <bool kFromWords>
-void ForwardLeaf(uint64_t* x, uint64_t size, uint64_t block, const NttTable& t, const Prime& constants) {
+template <bool kFromWords, unsigned kSize>
+void ForwardLeaf(uint64_t* x, uint64_t block, const NttTable& t, const Prime& constants) {
     const Prime c = constants;  // in registers, whatever the stores alias
     const D in = _mm256_add_pd(Broadcast(kTwo52), c.twoP);
-    D v[8];
-    for (unsigned i = 0; i < size / 4; ++i) v[i] = LoadIn<kFromWords>(x + 4 * i, in);
-    if (size == 32) {
+    D v[kSize / 4];
+#pragma GCC unroll 8
+    for (unsigned i = 0; i < kSize / 4; ++i) v[i] = LoadIn<kFromWords>(x + 4 * i, in);
+    if constexpr (kSize == 32) {
         const D w = Plain(_mm256_set1_epi64x(static_cast<int64_t>(t.w[block])), c);
+#pragma GCC unroll 4
         for (unsigned i = 0; i < 4; ++i) Forward2<true>(&v[i], &v[i + 4], w, c);
         ForwardLeaf16(v, 2 * block, t, c);
         ForwardLeaf16(v + 4, 2 * block + 1, t, c);
     } else {
         ForwardLeaf16(v, block, t, c);
     }
-    for (unsigned i = 0; i < size / 4; ++i) StoreWords(x + 4 * i, ToWords(v[i], in));
+#pragma GCC unroll 8
+    for (unsigned i = 0; i < kSize / 4; ++i) StoreWords(x + 4 * i, ToWords(v[i], in));
 }
 
 // The top two levels of a block, its quarters meeting as in the portable
@@ -305,7 +308,8 @@ void ForwardRadix4(uint64_t* x, uint64_t size, uint64_t block, const NttTable& t
 
 template <bool kFromWords>
 void ForwardBlock(uint64_t* x, uint64_t size, uint64_t block, const NttTable& t, const Prime& c) {
-    if (size <= 32) return ForwardLeaf<kFromWords>(x, size, block, t, c);
+    if (size == 16) return ForwardLeaf<kFromWords, 16>(x, block, t, c);
+    if (size == 32) return ForwardLeaf<kFromWords, 32>(x, block, t, c);
     ForwardRadix4<kFromWords>(x, size, block, t, c);
     for (uint64_t k = 0; k < 4; ++k) {
         ForwardBlock<false>(x + k * (size / 4), size / 4, 4 * block + k, t, c);
@@ -313,22 +317,25 @@ void ForwardBlock(uint64_t* x, uint64_t size, uint64_t block, const NttTable& t,
 }
 
 // Inverse blocks: words in, doubles or (at the end of the kernel) words out.
-template <bool kToWords>
-void InverseLeaf(uint64_t* x, uint64_t size, uint64_t block, const NttTable& t, unsigned prime,
+template <bool kToWords, unsigned kSize>
+void InverseLeaf(uint64_t* x, uint64_t block, const NttTable& t, unsigned prime,
                  const Prime& constants) {
     const Prime c = constants;  // in registers, whatever the stores alias
     const D in = _mm256_add_pd(Broadcast(kTwo52), c.p);
-    D v[8];
-    for (unsigned i = 0; i < size / 4; ++i) v[i] = FromWords(LoadWords(x + 4 * i), in);
-    if (size == 32) {
+    D v[kSize / 4];
+#pragma GCC unroll 8
+    for (unsigned i = 0; i < kSize / 4; ++i) v[i] = FromWords(LoadWords(x + 4 * i), in);
+    if constexpr (kSize == 32) {
         InverseLeaf16<false>(v, 2 * block, t, prime, c);
         InverseLeaf16<false>(v + 4, 2 * block + 1, t, prime, c);
         const D w = Plain(_mm256_set1_epi64x(static_cast<int64_t>(InverseTwiddle(t, block, prime))), c);
+#pragma GCC unroll 4
         for (unsigned i = 0; i < 4; ++i) Inverse2<true>(&v[i], &v[i + 4], w, c);
     } else {
         InverseLeaf16<kToWords>(v, block, t, prime, c);
     }
-    for (unsigned i = 0; i < size / 4; ++i) StoreOut<kToWords>(x + 4 * i, v[i], in);
+#pragma GCC unroll 8
+    for (unsigned i = 0; i < kSize / 4; ++i) StoreOut<kToWords>(x + 4 * i, v[i], in);
 }
 
 template <bool kToWords>
@@ -356,7 +363,8 @@ void InverseRadix4(uint64_t* x, uint64_t size, uint64_t block, const NttTable& t
 template <bool kToWords>
 void InverseBlock(uint64_t* x, uint64_t size, uint64_t block, const NttTable& t, unsigned prime,
                   const Prime& c) {
-    if (size <= 32) return InverseLeaf<kToWords>(x, size, block, t, prime, c);
+    if (size == 16) return InverseLeaf<kToWords, 16>(x, block, t, prime, c);
+    if (size == 32) return InverseLeaf<kToWords, 32>(x, block, t, prime, c);
     for (uint64_t k = 0; k < 4; ++k) {
         InverseBlock<false>(x + k * (size / 4), size / 4, 4 * block + k, t, prime, c);
     }
