@@ -52,8 +52,9 @@
 // Pointwise (R = 1, plain products): x = R(x - 2p), |x| <= (p + 1) / 2, times
 // y - 2p (|y| <= 2p): |x y| <= p^2 + 2p, |r| <= p / 2 + p / 4 + 2; words r + p.
 // Load: a limb a < 2^60 is a1 2^32 + a0. q is the integer nearest fl(a)
-// fl(1/p) (below 2^11, within 1/2 + 2^-40 of a / p), and a1 2^32 - q p, then
-// plus a0, are exact: |a - q p| <= p / 2 + 1, words plus p.
+// fl(1/p): fl(a) is off by at most 2^6 and a / p < 2^10.01, so q (below
+// 2^11) is within 1/2 + 2^-40 of a / p. a1 2^32 - q p, then plus a0, are
+// exact: |a - q p| <= p / 2 + 2^10, words plus p.
 // The CRT and the table: see Crt and BuildOctave.
 #include <immintrin.h>
 
