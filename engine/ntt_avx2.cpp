@@ -68,8 +68,8 @@ namespace {
 using D = __m256d;
 using I = __m256i;
 
-constexpr double kTwo52 = 4503599627370496.0;       // 2^52
-constexpr double kMagic = 6755399441055744.0;       // 1.5 2^52
+constexpr double kTwo52 = 4503599627370496.0;        // 2^52
+constexpr double kMagic = 6755399441055744.0;        // 1.5 2^52
 constexpr uint64_t kTwo52Bits = 0x4330000000000000;  // the bits of 2^52
 
 // -p/2 < v < p/2 congruent to v.
@@ -130,7 +130,9 @@ inline D RoundedQuotient(D x, const Prime& c) {
     return _mm256_add_pd(_mm256_fnmadd_pd(q, c.p, hi), lo);
 }
 
-[[gnu::always_inline]] inline D Reduce(D x, const Prime& c) { return _mm256_fnmadd_pd(RoundedQuotient(x, c), c.p, x); }
+[[gnu::always_inline]] inline D Reduce(D x, const Prime& c) {
+    return _mm256_fnmadd_pd(RoundedQuotient(x, c), c.p, x);
+}
 
 // Plain twiddles from four table words (Montgomery form).
 [[gnu::always_inline]] inline D Plain(I w, const Prime& c) {
@@ -215,7 +217,8 @@ template <bool kReduce>
 }
 
 // A forward block of 16 in registers, the block `block` of its level.
-[[gnu::always_inline]] inline void ForwardLeaf16(D* x, uint64_t block, const NttTable& t, const Prime& c) {
+[[gnu::always_inline]] inline void ForwardLeaf16(D* x, uint64_t block, const NttTable& t,
+                                                 const Prime& c) {
     const D top = ForwardTriple(t, block, 2 * block, c);
     const D w = Lane<0>(top), wa = Lane<2>(top), wb = Lane<3>(top);
     x[0] = Reduce(x[0], c);
@@ -233,10 +236,11 @@ template <bool kReduce>
 // The inverse's first two levels of a block of 16; then its top two as a
 // radix-4 pass does them, with the first sum reduced too when `last`.
 template <bool kLast>
-[[gnu::always_inline]] inline void InverseLeaf16(D* x, uint64_t block, const NttTable& t, unsigned prime,
-                          const Prime& c) {
+[[gnu::always_inline]] inline void InverseLeaf16(D* x, uint64_t block, const NttTable& t,
+                                                 unsigned prime, const Prime& c) {
     const D w4 = InverseFour(t, 4 * block, prime, c);
-    const D w2a = InverseFour(t, 8 * block, prime, c), w2b = InverseFour(t, 8 * block + 4, prime, c);
+    const D w2a = InverseFour(t, 8 * block, prime, c),
+            w2b = InverseFour(t, 8 * block + 4, prime, c);
     InverseFirstTwo(&x[0], &x[1], _mm256_permute4x64_pd(w4, 0x50), w2a, c);
     InverseFirstTwo(&x[2], &x[3], _mm256_permute4x64_pd(w4, 0xFA), w2b, c);
     const D top = InverseTriple(t, block, 2 * block, prime, c);
@@ -329,7 +333,8 @@ void InverseLeaf(uint64_t* x, uint64_t block, const NttTable& t, unsigned prime,
     if constexpr (kSize == 32) {
         InverseLeaf16<false>(v, 2 * block, t, prime, c);
         InverseLeaf16<false>(v + 4, 2 * block + 1, t, prime, c);
-        const D w = Plain(_mm256_set1_epi64x(static_cast<int64_t>(InverseTwiddle(t, block, prime))), c);
+        const D w =
+            Plain(_mm256_set1_epi64x(static_cast<int64_t>(InverseTwiddle(t, block, prime))), c);
 #pragma GCC unroll 4
         for (unsigned i = 0; i < 4; ++i) Inverse2<true>(&v[i], &v[i + 4], w, c);
     } else {
@@ -437,7 +442,8 @@ void BuildOctaveAvx2(unsigned prime, uint64_t half, uint64_t* w, uint64_t octave
     uint64_t t = from;
     for (; t + 4 <= to; t += 4) {
         const D r = MulMod(FromWords(LoadWords(w + t), offset), f, c);
-        const D fixed = _mm256_add_pd(r, _mm256_and_pd(_mm256_cmp_pd(r, _mm256_setzero_pd(), _CMP_LT_OQ), c.p));
+        const D fixed =
+            _mm256_add_pd(r, _mm256_and_pd(_mm256_cmp_pd(r, _mm256_setzero_pd(), _CMP_LT_OQ), c.p));
         StoreWords(w + octave + t, ToWords(fixed, offset));
     }
     NttBuildOctave(prime, half, w, octave, t, to);
@@ -467,7 +473,8 @@ void LoadAvx2(uint64_t* x, const uint64_t* a, uint64_t n, uint64_t length, unsig
 
 void PointwiseAvx2(uint64_t* x, const uint64_t* y, uint64_t n, unsigned prime) {
     const Prime c = PrimeOf(prime);
-    const D in = _mm256_add_pd(Broadcast(kTwo52), c.twoP), out = _mm256_add_pd(Broadcast(kTwo52), c.p);
+    const D in = _mm256_add_pd(Broadcast(kTwo52), c.twoP),
+            out = _mm256_add_pd(Broadcast(kTwo52), c.p);
     uint64_t i = 0;
     for (; i + 4 <= n; i += 4) {
         const D a = FromWords(LoadWords(x + i), in);
@@ -546,8 +553,9 @@ inline void Digits(D z0, D z1, D z2, const CrtVectors& k, uint64_t* d0, uint64_t
     const D td = _mm256_fmadd_pd(k.p01High, z2, qd);
     D unused;
     I q2 = NearestWord(_mm256_mul_pd(td, k.inverseBase), &unused);
-    I r2 = _mm256_sub_epi64(t, _mm256_add_epi64(_mm256_mul_epu32(q2, k.baseLow),
-                                                _mm256_slli_epi64(_mm256_mul_epu32(q2, k.baseHigh), 32)));
+    I r2 = _mm256_sub_epi64(
+        t, _mm256_add_epi64(_mm256_mul_epu32(q2, k.baseLow),
+                            _mm256_slli_epi64(_mm256_mul_epu32(q2, k.baseHigh), 32)));
     low = _mm256_cmpgt_epi64(zero, r2);
     StoreWords(d1, _mm256_add_epi64(r2, _mm256_and_si256(low, k.base)));
     StoreWords(d2, _mm256_add_epi64(q2, low));
@@ -593,6 +601,13 @@ void CrtAvx2(uint64_t* x0, uint64_t* x1, uint64_t* x2, uint64_t from, uint64_t t
 
 }  // namespace
 
-const NttKernels kNttAvx2 = {0,           16,          BuildOctaveAvx2,  LoadAvx2,
-                             ForwardAvx2, ForwardLevelAvx2, InverseAvx2, InverseLevelAvx2,
-                             PointwiseAvx2, CrtAvx2};
+const NttKernels kNttAvx2 = {0,
+                             16,
+                             BuildOctaveAvx2,
+                             LoadAvx2,
+                             ForwardAvx2,
+                             ForwardLevelAvx2,
+                             InverseAvx2,
+                             InverseLevelAvx2,
+                             PointwiseAvx2,
+                             CrtAvx2};

@@ -79,7 +79,9 @@ TEST(Transforms, PlainConvolutionAtEveryLengthForEachEngine) {
                 auto differ = [p](const std::vector<uint64_t>& u, const std::vector<uint64_t>& v,
                                   uint64_t bound) {
                     uint64_t n = 0;
-                    for (size_t i = 0; i < u.size(); ++i) n += u[i] >= bound || u[i] % p != v[i] % p;
+                    for (size_t i = 0; i < u.size(); ++i) {
+                        n += u[i] >= bound || u[i] % p != v[i] % p;
+                    }
                     return n;
                 };
                 k.forwardLevel(halves.data(), length, 0, 0, h / 2, tables.table[prime], prime);
