@@ -8,8 +8,9 @@
 // integers of either sign, stored in place of the words between passes. On
 // the way in a word x (below 2^52) becomes x - c exactly (its bits under the
 // exponent of 2^52, minus 2^52 + c); on the way out y + c (at least 0, below
-// 2^52) becomes a word the same way backwards. p < 2^50 throughout; u is the
-// unit roundoff 2^-53, and every rounding is to nearest.
+// 2^52) becomes a word the same way backwards. The residues below stay
+// under 4p < 2^52 in size, so sums and differences are exact. p < 2^50
+// throughout; u is the unit roundoff 2^-53, and every rounding is to nearest.
 //
 // Product M(v, w) = v w mod p, for integers v, w with |v w| <= 2 p^2:
 //   hi = fl(v w); lo = fma(v, w, -hi) = v w - hi exactly (an integer);
@@ -20,7 +21,9 @@
 //     integers below 2^53 (see the bound on r, and |lo| <= u |v w|).
 //   hi fl(1/p) = (v w / p)(1 + e) with |e| <= 2u + u^2, so
 //   |r| = p |v w / p - q| <= p / 2 + 2^-52 |v w| + 1.
-// Reduction R(x) = x - p rnd(x fl(1/p)), |x| < 2^52: |R(x)| <= (p + 1) / 2.
+// Reduction R(x) = x - p rnd(x fl(1/p)), |x| < 2^52: x fl(1/p) is within
+//   4u of x / p, so |R(x)| < p / 2 + 1, and (an integer, p odd) at most
+//   (p + 1) / 2.
 // Twiddles are stored in Montgomery form W = w 2^52 mod p; the plain w is
 //   M(W, c) with c = 2^-52 mod p taken between -p/2 and p/2, which for our
 //   primes is at most 0.391 p: |w| <= p / 2 + 2^-52 p 0.391 p + 1 < 0.6 p.
@@ -55,7 +58,7 @@
 // fl(1/p): fl(a) is off by at most 2^6 and a / p < 2^10.01, so q (below
 // 2^11) is within 1/2 + 2^-40 of a / p. a1 2^32 - q p, then plus a0, are
 // exact: |a - q p| <= p / 2 + 2^10, words plus p.
-// The CRT and the table: see Crt and BuildOctave.
+// The table's octaves and the CRT: see their own comments below.
 #include <immintrin.h>
 
 #include <cstring>
