@@ -137,6 +137,11 @@ inline D RoundedQuotient(D x, const Prime& c) {
     return _mm256_fnmadd_pd(RoundedQuotient(x, c), c.p, x);
 }
 
+// y + p for a negative y: y in (-p, p) made an exact residue.
+inline D Exact(D y, D p) {
+    return _mm256_add_pd(y, _mm256_and_pd(_mm256_cmp_pd(y, _mm256_setzero_pd(), _CMP_LT_OQ), p));
+}
+
 // Plain twiddles from four table words (Montgomery form).
 [[gnu::always_inline]] inline D Plain(I w, const Prime& c) {
     return MulMod(FromWords(w, Broadcast(kTwo52)), c.twiddleScale, c);
@@ -180,7 +185,8 @@ inline D ForwardFour(const NttTable& t, uint64_t first, const Prime& c) {
     return Plain(LoadWords(t.w + first), c);
 }
 
-// Butterflies; `reduce` brings u (forward) or the sum (inverse) to (p + 1) / 2.
+// Butterflies; kReduce brings u (forward) or the sum (inverse) within
+// (p + 1) / 2.
 template <bool kReduce>
 [[gnu::always_inline]] inline void Forward2(D* u, D* v, D w, const Prime& c) {
     const D a = kReduce ? Reduce(*u, c) : *u;
@@ -196,9 +202,9 @@ template <bool kReduce>
     *u = kReduce ? Reduce(s, c) : s;
 }
 
-// The last two levels (blocks of 4 and 2) of the 8 residues in a, b, which
-// are the blocks of 4 b4 and b4 + 1: w4 holds the twiddles of those two
-// (lanes 0, 0, 1, 1), w2 those of the blocks of 2 4 b4 / 2 .. + 3.
+// The last two levels of the 8 residues in a, b, which are the blocks of 4
+// numbered k and k + 1 (k even): w4 holds their twiddles (lanes k, k, k + 1,
+// k + 1), w2 those of their blocks of 2, 2k .. 2k + 3.
 [[gnu::always_inline]] inline void ForwardLastTwo(D* a, D* b, D w4, D w2, const Prime& c) {
     D u = _mm256_permute2f128_pd(*a, *b, 0x20), v = _mm256_permute2f128_pd(*a, *b, 0x31);
     Forward2<false>(&u, &v, w4, c);  // u: a0 a1 b0 b1, v: a2 a3 b2 b3
@@ -445,9 +451,7 @@ void BuildOctaveAvx2(unsigned prime, uint64_t half, uint64_t* w, uint64_t octave
     uint64_t t = from;
     for (; t + 4 <= to; t += 4) {
         const D r = MulMod(FromWords(LoadWords(w + t), offset), f, c);
-        const D fixed =
-            _mm256_add_pd(r, _mm256_and_pd(_mm256_cmp_pd(r, _mm256_setzero_pd(), _CMP_LT_OQ), c.p));
-        StoreWords(w + octave + t, ToWords(fixed, offset));
+        StoreWords(w + octave + t, ToWords(Exact(r, c.p), offset));
     }
     NttBuildOctave(prime, half, w, octave, t, to);
 }
@@ -513,10 +517,6 @@ inline I MulLow(I x, I cLow, I cHigh) {
     const I cross = _mm256_add_epi64(_mm256_mul_epu32(_mm256_srli_epi64(x, 32), cLow),
                                      _mm256_mul_epu32(x, cHigh));
     return _mm256_add_epi64(_mm256_mul_epu32(x, cLow), _mm256_slli_epi64(cross, 32));
-}
-
-inline D Exact(D y, D p) {
-    return _mm256_add_pd(y, _mm256_and_pd(_mm256_cmp_pd(y, _mm256_setzero_pd(), _CMP_LT_OQ), p));
 }
 
 // A quotient below 2^51 from its estimate e (|e - the real quotient| < 1/2):
