@@ -14,6 +14,10 @@
 // at most an eighth of them (a larger one traps: a sizing fault).
 void MultiplyLimbs(uint64_t* r, const uint64_t* a, uint64_t na, const uint64_t* b, uint64_t nb);
 
+// The most work memory, in words, a MultiplyLimbs whose result has at most
+// `limbs` limbs takes (for a share of it: see WorkUseShare).
+uint64_t ProductWorkWords(uint64_t limbs);
+
 // r[0 .. 2 na) = a[0 .. na)^2, with the same rules; 2 na is at most the
 // square limbs PrepareProducts was given.
 void SquareLimbs(uint64_t* r, const uint64_t* a, uint64_t na);
