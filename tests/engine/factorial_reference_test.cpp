@@ -1,5 +1,5 @@
 // N! from the job's steps against GMP's value, limb by limb: every N up to 3,000 and the
-// checkpoints up to 1,000,000, on every product engine, on one thread and on several; and the
+// checkpoints up to 1,000,000, on every product engine, on teams of 1 to 16 threads; and the
 // check that guards the file against the values a fault would leave.
 #include <gtest/gtest.h>
 
@@ -16,6 +16,7 @@
 #include "engine/work_memory.h"
 #include "engine/work_team.h"
 #include "tests/support/oracle_data.h"
+#include "tests/support/team_sizes.h"
 
 namespace {
 
@@ -27,11 +28,11 @@ constexpr unsigned kLargestChecked = 1000000;
 
 bool ReferenceAvailable() { return ExpectedDigits(0) == "1"; }
 
-// The value is n!, and the limbs below the low index are exactly its zero limbs at the bottom,
-// or all but the last of them.
-void Check(unsigned n) {
+// The value is n! (its limbs `expected`), and the limbs below the low index are exactly its zero
+// limbs at the bottom, or all but the last of them.
+void Check(unsigned n, const std::vector<uint64_t>& expected) {
     const std::vector<uint64_t> limbs(AccBase(), AccBase() + AccTopIndex() + 1);
-    ASSERT_EQ(limbs, LimbsOfDecimal(ExpectedDigits(n))) << n << "!";
+    ASSERT_EQ(limbs, expected) << n << "!";
     uint64_t zeros = 0;
     while (limbs[zeros] == 0) ++zeros;
     ASSERT_TRUE(AccLowIndex() <= zeros && zeros <= AccLowIndex() + 1) << n << "!";
@@ -55,50 +56,51 @@ void Release() {
     EXPECT_EQ(AccRelease(), 0);
 }
 
-// Runs `body` on each product engine this machine has, with a team of one and of three.
-template <typename Body>
-void OnEachEngineAndTeam(Body body) {
+// Products this small stay on one thread whatever the team: one thread is all they need.
+TEST(Factorials, EveryNUpTo3000) {
+    ASSERT_TRUE(ReferenceAvailable()) << "reference data missing (run with --oracle=DIR)";
     for (int engine = 0; engine < kProductEngineCount; ++engine) {
         if (!ForceProductEngine(engine)) continue;
-        for (const unsigned threads : {1u, 3u}) {
-            SCOPED_TRACE(std::string(ProductEngineName(engine)) + " x" + std::to_string(threads));
-            TeamStart(threads, {nullptr, nullptr});
-            body();
-            TeamStop();
-            if (testing::Test::HasFailure()) break;
+        for (unsigned n = 0; n <= kDenseFactorialLimit && !HasFailure(); ++n) {
+            Factorial(n);
+            Check(n, LimbsOfDecimal(ExpectedDigits(n)));
+            EXPECT_TRUE(AccHoldsFactorial(n)) << ProductEngineName(engine) << " " << n;
+            Release();
         }
     }
     ForceProductEngine(ProductEngineFor(ProbeProductFeatures()));
 }
 
-TEST(Factorials, EveryNUpTo3000) {
+// Teams of more than two threads up to 300,000 only: its last square is a transform of 2^16,
+// which sixteen threads split four levels deep.
+TEST(Factorials, CheckpointsUpToOneMillionOnTeamsOf1To16) {
     ASSERT_TRUE(ReferenceAvailable()) << "reference data missing (run with --oracle=DIR)";
-    OnEachEngineAndTeam([] {
-        for (unsigned n = 0; n <= kDenseFactorialLimit && !testing::Test::HasFailure(); ++n) {
-            Factorial(n);
-            Check(n);
-            EXPECT_TRUE(AccHoldsFactorial(n)) << n;
-            Release();
+    for (const unsigned n : kFactorialCheckpoints) {
+        if (n > kLargestChecked || HasFailure()) break;
+        const std::vector<uint64_t> expected = LimbsOfDecimal(ExpectedDigits(n));
+        for (int engine = 0; engine < kProductEngineCount; ++engine) {
+            if (!ForceProductEngine(engine)) continue;
+            for (const unsigned threads : kTeamSizes) {
+                if (threads > 2 && n > 300000) break;
+                SCOPED_TRACE(std::string(ProductEngineName(engine)) + " x" +
+                             std::to_string(threads));
+                TeamStart(threads, {nullptr, nullptr});
+                Factorial(n);
+                Check(n, expected);
+                EXPECT_EQ(CountResultDigits(), static_cast<uint64_t>(EstimateDigits(n)));
+                EXPECT_TRUE(AccHoldsFactorial(n)) << n;
+                Release();
+                TeamStop();
+                if (HasFailure()) break;
+            }
         }
-    });
-}
-
-TEST(Factorials, CheckpointsUpToOneMillion) {
-    ASSERT_TRUE(ReferenceAvailable()) << "reference data missing (run with --oracle=DIR)";
-    OnEachEngineAndTeam([] {
-        for (const unsigned n : kFactorialCheckpoints) {
-            if (n > kLargestChecked || testing::Test::HasFailure()) break;
-            Factorial(n);
-            Check(n);
-            EXPECT_EQ(CountResultDigits(), static_cast<uint64_t>(EstimateDigits(n)));
-            EXPECT_TRUE(AccHoldsFactorial(n)) << n;
-            Release();
-        }
-    });
+    }
+    ForceProductEngine(ProductEngineFor(ProbeProductFeatures()));
 }
 
 // What a fault could leave instead of 3000!: a limb one off, a carry not moved on (the same
-// value with a limb of 10^18 or more), a zero top limb; and 3000! itself taken for 2999!.
+// value with a limb of 10^18 or more, or of exactly 10^18 where a zero limb took it), a zero
+// top limb; and 3000! itself taken for 2999!.
 TEST(ResidueCheck, RefusesEveryValueButTheFactorial) {
     Factorial(3000);
     ASSERT_TRUE(AccHoldsFactorial(3000));
@@ -112,6 +114,11 @@ TEST(ResidueCheck, RefusesEveryValueButTheFactorial) {
     limbs[i] += kLimbBase, limbs[i + 1] -= 1;
     EXPECT_FALSE(AccHoldsFactorial(3000));
     limbs[i] -= kLimbBase, limbs[i + 1] += 1;
+    uint64_t zero = 0;
+    while (limbs[zero + 1] == 0) ++zero;
+    limbs[zero] = kLimbBase, limbs[zero + 1] -= 1;
+    EXPECT_FALSE(AccHoldsFactorial(3000));
+    limbs[zero] = 0, limbs[zero + 1] += 1;
     limbs[top + 1] = 0;
     AccSetExtent(AccLowIndex(), top + 1);
     EXPECT_FALSE(AccHoldsFactorial(3000));

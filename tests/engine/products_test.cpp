@@ -19,6 +19,7 @@
 #include "engine/work_memory.h"
 #include "engine/work_team.h"
 #include "tests/support/oracle_data.h"
+#include "tests/support/team_sizes.h"
 
 namespace {
 
@@ -228,6 +229,53 @@ TEST(Products, EverySizeClassAndTheCoefficientBoundForEachEngine) {
     ForceProductEngine(ProductEngineFor(ProbeProductFeatures()));
 }
 
+// (10^(18 n) - 1) (10^(18 m) - 1), n >= m >= 1: 10^(18 (n + m)) - 10^(18 n) - 10^(18 m) + 1.
+std::vector<uint64_t> ProductOfNines(uint64_t n, uint64_t m) {
+    std::vector<uint64_t> r(n + m, 0);
+    for (uint64_t i = n; i < n + m; ++i) r[i] = kLimbBase - 1;
+    uint64_t i = m;
+    for (; r[i] == 0; ++i) r[i] = kLimbBase - 1;
+    r[i] -= 1;
+    r[0] += 1;
+    return r;
+}
+
+// Teams of 1 to 16 threads (more than this machine may have), with every limb at 10^18 - 1: the
+// largest coefficients, and carries across every range and chunk boundary. A square of 2^15
+// limbs takes a transform of 2^16, which sixteen threads split four levels deep; a product of
+// 40,000 by 4,000 limbs takes four chunks of 2^14.
+TEST(Products, EveryLimbAtTheBoundOnTeamsOf1To16) {
+    constexpr uint64_t kResult = 65536;
+    const struct {
+        uint64_t na, nb;  // nb 0: the square of a
+    } sizes[] = {{32768, 0}, {40000, 4000}, {9000, 0}};
+    for (const int engine : SupportedEngines()) {
+        ASSERT_TRUE(ForceProductEngine(engine));
+        for (const unsigned threads : kTeamSizes) {
+            ASSERT_EQ(TeamStart(threads, {nullptr, nullptr}), threads);
+            ASSERT_EQ(WorkMemoryAllocate(ProductWorkBytes(kResult, kResult)), 0);
+            PrepareProducts(kResult, kResult);
+            for (const auto& size : sizes) {
+                const uint64_t nb = size.nb ? size.nb : size.na;
+                std::vector<uint64_t> r(size.na + nb, 0), a(size.na, kLimbBase - 1);
+                const std::vector<uint64_t> b(nb, kLimbBase - 1);
+                if (size.nb) {
+                    MultiplyLimbs(r.data(), a.data(), size.na, b.data(), nb);
+                } else {
+                    SquareLimbs(r.data(), a.data(), size.na);
+                }
+                EXPECT_TRUE(r == ProductOfNines(size.na, nb))
+                    << ProductEngineName(engine) << " x" << threads << ": " << size.na << " * "
+                    << nb;
+            }
+            EXPECT_EQ(WorkMemoryRelease(), 0);
+            TeamStop();
+            if (HasFailure()) break;
+        }
+    }
+    ForceProductEngine(ProductEngineFor(ProbeProductFeatures()));
+}
+
 TEST(ProductDispatch, ChoiceForEachSetOfProcessorFeatures) {
     const struct {
         ProductFeatures features;
@@ -244,9 +292,12 @@ TEST(ProductDispatch, ChoiceForEachSetOfProcessorFeatures) {
     ForceProductEngine(ProductEngineFor(ProbeProductFeatures()));
 }
 
+// Holds the helpers back until released, or for two seconds at most.
 std::atomic<int> helpersMayStart{0};
 unsigned long LateStart(void (*body)(void*), void* context) {
-    while (helpersMayStart.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    for (int waited = 0; helpersMayStart.load() == 0 && waited < 2000; ++waited) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     body(context);
     return 0;
 }
@@ -264,6 +315,29 @@ TEST(WorkTeam, EveryPartOnceWithHelpersLateOrAtWork) {
         }, &runs);
         for (size_t i = 0; i < runs.size(); ++i) ASSERT_EQ(runs[i].load(), 1) << round << " " << i;
     }
+    TeamStop();
+}
+
+}  // namespace
+
+namespace {
+
+std::thread::id caller;
+std::atomic<unsigned> onCaller{0};
+
+// Runs past the wrap of the team's run counter still reach the caller: with the helpers held
+// back, it must run every part itself.
+TEST(WorkTeam, CallerTakesPartsPastTheRunCountersWrap) {
+    helpersMayStart = 0;
+    caller = std::this_thread::get_id();
+    onCaller = 0;
+    TeamSetGeneration((uint64_t{1} << kTeamGenerationBits) - 3);
+    ASSERT_EQ(TeamStart(2, {LateStart, nullptr}), 2u);
+    for (int run = 0; run < 6; ++run) {
+        TeamRun(8, [](void*, unsigned) { onCaller += std::this_thread::get_id() == caller; }, nullptr);
+    }
+    EXPECT_EQ(onCaller.load(), 48u);
+    helpersMayStart = 1;
     TeamStop();
 }
 
