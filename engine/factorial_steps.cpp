@@ -236,7 +236,11 @@ uint64_t ZeroLimbsOfFactorial(uint64_t k) {
 // step to k works on floor(k / 2)! without its zero limbs: its square has
 // twice their limbs, and its product at most the limbs of k! without twice
 // those, plus one. Each swing step skips them all; word steps may leave the
-// last one. The swing's own tree stays within its words.
+// last one. The swing's own tree stays within its words. Each factorial's
+// limbs count one more than the estimate gives, so that an estimate one digit
+// short still fits (at 10^6 the largest square is exactly the size it would
+// be prepared for without); a block too small traps, never a wrong result.
+constexpr uint64_t kDriftLimbs = 1;
 struct ProductSizes {
     uint64_t square, product;
 };
@@ -245,8 +249,8 @@ ProductSizes MostProductLimbs(uint64_t n) {
     for (uint64_t k = n; k > kWordStepsLimit; k /= 2) {
         const uint64_t half = k / 2, zeros = ZeroLimbsOfFactorial(half);
         const uint64_t low = half > kWordStepsLimit || zeros == 0 ? zeros : zeros - 1;
-        const uint64_t square = 2 * (LimbsOfFactorial(half) - low);
-        const uint64_t product = LimbsOfFactorial(k) + 1 - 2 * low;
+        const uint64_t square = 2 * (LimbsOfFactorial(half) + kDriftLimbs - low);
+        const uint64_t product = LimbsOfFactorial(k) + kDriftLimbs + 1 - 2 * low;
         if (square > most.square) most.square = square;
         if (product > most.product) most.product = product;
     }
