@@ -46,6 +46,7 @@ struct alignas(64) HelperSlot {
 struct Team {
     TeamOptions options{nullptr, nullptr};
     unsigned threads = 1;  // the caller and its helpers
+    uint64_t spinTicks = 0;
     uint64_t generation = 0;
     std::thread helpers[kMaxThreads];
     HelperSlot slots[kMaxThreads];
@@ -77,7 +78,7 @@ bool SpinFor(Ready ready) {
     const uint64_t start = __rdtsc();
     for (;;) {
         if (ready()) return true;
-        if (__rdtsc() - start > kSpinTicks) return false;
+        if (__rdtsc() - start > team.spinTicks) return false;
         _mm_pause();
     }
 }
@@ -180,6 +181,9 @@ unsigned TeamStart(unsigned threads, const TeamOptions& options) {
     team.fault.store(0);
     team.threads = 1;
     if (threads > kMaxThreads) threads = kMaxThreads;
+    // With more threads than processors, the thread waited for may need the
+    // very processor a spinner holds.
+    team.spinTicks = threads <= UsableProcessorCount() ? kSpinTicks : 0;
     for (unsigned i = 1; i < threads; ++i) {
         team.slots[i].served = team.generation;
         team.slots[i].inPart.store(0);
