@@ -5,6 +5,7 @@
 // engine chosen for each set of processor features; the team's parts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <random>
@@ -229,44 +230,30 @@ TEST(Products, EverySizeClassAndTheCoefficientBoundForEachEngine) {
     ForceProductEngine(ProductEngineFor(ProbeProductFeatures()));
 }
 
-// (10^(18 n) - 1) (10^(18 m) - 1), n >= m >= 1: 10^(18 (n + m)) - 10^(18 n) - 10^(18 m) + 1.
-std::vector<uint64_t> ProductOfNines(uint64_t n, uint64_t m) {
-    std::vector<uint64_t> r(n + m, 0);
-    for (uint64_t i = n; i < n + m; ++i) r[i] = kLimbBase - 1;
-    uint64_t i = m;
-    for (; r[i] == 0; ++i) r[i] = kLimbBase - 1;
-    r[i] -= 1;
-    r[0] += 1;
-    return r;
-}
-
-// Teams of 1 to 16 threads (more than this machine may have), with every limb at 10^18 - 1: the
-// largest coefficients, and carries across every range and chunk boundary. A square of 2^15
-// limbs takes a transform of 2^16, which sixteen threads split four levels deep; a product of
-// 40,000 by 4,000 limbs takes four chunks of 2^14.
+// Teams of 1 to 16 threads (more than this machine may have), every limb at 10^18 - 1: carries
+// across every range and chunk boundary. A square of 2^15 limbs takes a transform of 2^16, which
+// sixteen threads split four levels deep; 40,000 by 4,000 limbs take four chunks of 2^14. The
+// product is 10^(18 (n + m)) - 10^(18 n) - 10^(18 m) + 1 for n = na, m = nb.
 TEST(Products, EveryLimbAtTheBoundOnTeamsOf1To16) {
     constexpr uint64_t kResult = 65536;
-    const struct {
-        uint64_t na, nb;  // nb 0: the square of a
-    } sizes[] = {{32768, 0}, {40000, 4000}, {9000, 0}};
     for (const int engine : SupportedEngines()) {
         ASSERT_TRUE(ForceProductEngine(engine));
         for (const unsigned threads : kTeamSizes) {
             ASSERT_EQ(TeamStart(threads, {nullptr, nullptr}), threads);
             ASSERT_EQ(WorkMemoryAllocate(ProductWorkBytes(kResult, kResult)), 0);
             PrepareProducts(kResult, kResult);
-            for (const auto& size : sizes) {
-                const uint64_t nb = size.nb ? size.nb : size.na;
-                std::vector<uint64_t> r(size.na + nb, 0), a(size.na, kLimbBase - 1);
-                const std::vector<uint64_t> b(nb, kLimbBase - 1);
-                if (size.nb) {
-                    MultiplyLimbs(r.data(), a.data(), size.na, b.data(), nb);
-                } else {
-                    SquareLimbs(r.data(), a.data(), size.na);
-                }
-                EXPECT_TRUE(r == ProductOfNines(size.na, nb))
-                    << ProductEngineName(engine) << " x" << threads << ": " << size.na << " * "
-                    << nb;
+            for (const uint64_t nb : {32768u, 4000u}) {
+                const uint64_t na = nb == 4000 ? 40000 : nb;
+                const std::vector<uint64_t> a(na, kLimbBase - 1);
+                std::vector<uint64_t> r(na + nb), expected(na + nb, 0);
+                nb == na ? SquareLimbs(r.data(), a.data(), na)
+                         : MultiplyLimbs(r.data(), a.data(), na, a.data(), nb);
+                std::fill(expected.begin() + na, expected.end(), kLimbBase - 1);
+                uint64_t i = nb;
+                for (; expected[i] == 0; ++i) expected[i] = kLimbBase - 1;
+                expected[i] -= 1, expected[0] = 1;
+                EXPECT_TRUE(r == expected) << ProductEngineName(engine) << " x" << threads << ": "
+                                           << na << " * " << nb;
             }
             EXPECT_EQ(WorkMemoryRelease(), 0);
             TeamStop();

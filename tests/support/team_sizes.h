@@ -2,4 +2,6 @@
 // sizes included. A team may have more threads than the machine has processors.
 #pragma once
 
-constexpr unsigned kTeamSizes[] = {1, 2, 3, 4, 5, 6, 8, 12, 16};
+#include <initializer_list>
+
+constexpr std::initializer_list<unsigned> kTeamSizes = {1, 2, 3, 4, 5, 6, 8, 12, 16};
