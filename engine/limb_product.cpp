@@ -173,7 +173,8 @@ void RunTopLevel(TransformSet& s, unsigned level, bool inverse) {
         const auto kernel = r.inverse ? r.s->kernels->inverseLevel : r.s->kernels->forwardLevel;
         const uint64_t to = RangeFrom(all, r.s->levelParts, part + 1);
         for (uint64_t i = RangeFrom(all, r.s->levelParts, part); i < to;) {
-            const uint64_t which = i / half, j = i % half, end = j + (to - i) < half ? j + (to - i) : half;
+            const uint64_t which = i / half, j = i % half;
+            const uint64_t end = j + (to - i) < half ? j + (to - i) : half;
             const unsigned prime = static_cast<unsigned>(which >> r.level);
             const uint64_t block = which & ((uint64_t{1} << r.level) - 1);
             kernel(r.s->x[prime] + block * size, size, block, j, end, prepared.tables[prime],

@@ -62,7 +62,7 @@ struct Team {
     std::atomic<int> quit{0};
     // Sleepers count themselves before they look a last time, and wakers
     // publish before they look at the count: one of the two sees the other.
-    std::atomic<unsigned> sleepers{0};    // helpers waiting for a run
+    std::atomic<unsigned> sleepers{0};   // helpers waiting for a run
     std::atomic<int> callerSleeping{0};  // the caller waiting for the last part
     std::mutex sleepLock;
     std::condition_variable wake;      // a run, or the end of the team

@@ -186,7 +186,8 @@ int main(int argc, char** argv) {
         } else if (std::strcmp(argv[i], "--no-gmp") == 0) {
             gmp = false;
         } else {
-            std::fprintf(stderr, "usage: %s [--n=N,...] [--repeat=R] [--no-gmp] [--threads=T,...]\n",
+            std::fprintf(stderr,
+                         "usage: %s [--n=N,...] [--repeat=R] [--no-gmp] [--threads=T,...]\n",
                          argv[0]);
             return 2;
         }
