@@ -20,11 +20,14 @@ namespace {
 constexpr unsigned kMaxThreads = 64;
 
 // How long a thread with nothing to claim polls before it blocks, in
-// time-stamp ticks (some 30 to 100 microseconds): the runs of one product
-// follow each other within microseconds, and a part rarely takes longer.
-// Past that, a helper sleeps until the next run and the caller until the last
-// part ends, so a descheduled helper never has a spinning thread beside it.
+// time-stamp ticks (each some 30 to 100 microseconds): the runs of one
+// product follow each other within microseconds, and a part rarely takes
+// longer. First it spins, then it yields its processor to whatever else is
+// ready there (a thread of its own team, when the team has more threads than
+// processors: it then skips the spin). Past that, a helper sleeps until the
+// next run and the caller until the last part ends.
 constexpr uint64_t kSpinTicks = 1u << 17;
+constexpr uint64_t kYieldTicks = 1u << 17;
 
 // The claim word: the run's generation in bits 40 and up, its number of
 // parts in bits 20 .. 39, the next part nobody has claimed in bits 0 .. 19.
@@ -78,8 +81,14 @@ bool SpinFor(Ready ready) {
     const uint64_t start = __rdtsc();
     for (;;) {
         if (ready()) return true;
-        if (__rdtsc() - start > team.spinTicks) return false;
-        _mm_pause();
+        const uint64_t spent = __rdtsc() - start;
+        if (spent < team.spinTicks) {
+            _mm_pause();
+        } else if (spent < team.spinTicks + kYieldTicks) {
+            std::this_thread::yield();
+        } else {
+            return false;
+        }
     }
 }
 
