@@ -19,13 +19,40 @@ uint64_t* sieve;
 
 uint64_t SieveWords(uint64_t n) { return (n + 1) / 2 / 64 + 1; }
 
+// From this n on, the sieve goes to the team: at 10^6 it took 0.75 ms on one
+// thread, 0.45 ms on two.
+constexpr uint64_t kTeamSieve = 250000;
+
+// Every odd composite up to n has an odd prime factor at most its square
+// root: those primes (167 up to 10^6) are found first, then each part marks
+// their multiples in a range of words of its own.
 void Sieve(uint64_t n) {
-    std::memset(sieve, 0, SieveWords(n) * 8);
-    sieve[0] = 1;  // 1
+    struct Run {
+        uint64_t n, words;
+        unsigned parts, count;
+        uint64_t primes[168];
+    } run = {n, SieveWords(n), 1, 0, {}};
     for (uint64_t p = 3; p * p <= n; p += 2) {
-        if (sieve[p / 128] >> (p / 2 % 64) & 1) continue;
-        for (uint64_t m = p * p; m <= n; m += 2 * p) sieve[m / 128] |= 1ULL << (m / 2 % 64);
+        unsigned i = 0;
+        while (i < run.count && run.primes[i] * run.primes[i] <= p && p % run.primes[i] != 0) ++i;
+        if (i < run.count && p % run.primes[i] == 0) continue;
+        if (run.count == 168) __builtin_trap();  // n beyond 10^6
+        run.primes[run.count++] = p;
     }
+    if (TeamSize() > 1 && n >= kTeamSieve) run.parts = 4 * TeamSize();
+    TeamRun(run.parts, [](void* c, unsigned part) {
+        const Run& u = *static_cast<Run*>(c);
+        const uint64_t from = u.words * part / u.parts, to = u.words * (part + 1) / u.parts;
+        std::memset(sieve + from, 0, (to - from) * 8);
+        if (from == 0) sieve[0] = 1;  // 1
+        const uint64_t end = to * 128 < u.n + 1 ? to * 128 : u.n + 1;  // numbers [128 from, end)
+        for (unsigned i = 0; i < u.count; ++i) {
+            const uint64_t p = u.primes[i], first = (from * 128 + p - 1) / p * p;
+            uint64_t m = first > p * p ? first : p * p;
+            if (m % 2 == 0) m += p;
+            for (; m < end; m += 2 * p) sieve[m / 128] |= 1ULL << (m / 2 % 64);
+        }
+    }, &run);
 }
 
 // Calls put(p) for every odd prime lo < p <= hi, in increasing order.
