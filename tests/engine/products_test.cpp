@@ -279,10 +279,11 @@ TEST(ProductDispatch, ChoiceForEachSetOfProcessorFeatures) {
     ForceProductEngine(ProductEngineFor(ProbeProductFeatures()));
 }
 
-// Holds the helpers back until released, or for two seconds at most.
+// Holds the helpers back until released, or for ten seconds at most.
 std::atomic<int> helpersMayStart{0};
 unsigned long LateStart(void (*body)(void*), void* context) {
-    for (int waited = 0; helpersMayStart.load() == 0 && waited < 2000; ++waited) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (helpersMayStart.load() == 0 && std::chrono::steady_clock::now() < end) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     body(context);
