@@ -24,7 +24,8 @@
 //   (12 ((n + b) / (59 - b) + 1) bytes, b the bit length of n): 0.37 MB at
 //   10^6. The products are sized for the largest a step makes: k! without
 //   twice the zero limbs of floor(k / 2)!, plus one limb; the squares for
-//   twice floor(k / 2)! without its zero limbs. 11.0 MB in all at 10^6.
+//   twice floor(k / 2)! without its zero limbs; each factorial one limb
+//   larger than estimated. 11.0 MB in all at 10^6.
 //
 // PrepareFactorialSteps(n): once per job, on a work memory of at least
 //   FactorialWorkBytes(n) with nothing taken: prepares the products and
@@ -35,7 +36,8 @@
 //   one swing step: one square of floor(to / 2)! without its zero limbs, one
 //   product by swing(to) (below 0.017 to + 2 limbs, the smaller operand: an
 //   eighth of the prepared limbs or less wherever a transform takes it), and
-//   the swing's tree. From below floor(to / 2) by the steps on the way;
+//   the swing's tree (on the team from 1,024 words on, its lower levels in
+//   parts that take shares of the work memory left free). From below floor(to / 2) by the steps on the way;
 //   otherwise (and whenever the accumulator might lack room for a swing
 //   step's products) by word multiplications from from + 1 on. Returns kAccOk
 //   with reached = to, or AccMultiply's failure with reached = the

@@ -99,15 +99,21 @@ uint64_t PowerOfTwoAtLeast(uint64_t n) {
     return l;
 }
 
-// Threads at work, and the parts a run over `count` elements is cut into.
-unsigned RangeParts(uint64_t count) {
-    const unsigned threads = TeamSize();
+// Every part of a run starts on a multiple of this many elements (of
+// butterflies, in a transform's level): a whole number of vectors for every
+// engine, and of cache lines.
+constexpr uint64_t kGrain = 8;
+
+// The parts a run over `count` elements is cut into on `threads` threads: a
+// few a thread, so that a late helper leaves little for the others to wait on.
+unsigned RangeParts(uint64_t count, unsigned threads) {
     if (threads < 2 || count < 16384) return 1;
     return 4 * threads;
 }
 
+// Where range `part` of `parts` over `count` elements starts.
 uint64_t RangeFrom(uint64_t count, unsigned parts, unsigned part) {
-    return count * part / parts;
+    return part == parts ? count : count * part / parts / kGrain * kGrain;
 }
 
 // The transforms of one product, for the prime arrays x[k] of `length`.
@@ -115,37 +121,73 @@ struct TransformSet {
     const NttKernels* kernels;
     uint64_t* x[kNttPrimeCount];
     uint64_t length;
-    unsigned depth;   // levels done by ranges before the blocks go to the parts
-    unsigned ranges;  // parts of a range-cut level per prime
+    unsigned threads;     // of the team that runs it: 1, the calling thread alone
+    unsigned depth;       // levels done by ranges before the blocks go to the parts
+    unsigned levelParts;  // parts of a range-cut level, all primes together
 };
 
+// Below this length a product's transforms stay on the calling thread: its
+// arrays fit in that processor's cache, and another thread would have to
+// fetch them from there first (measured: on two threads the swing's tree, a
+// cascade of such products, took half as long again as on one).
+constexpr uint64_t kTeamLength = 8192;
+
+// Runs the parts of one of s's stages on its team.
+void SetRun(const TransformSet& s, unsigned parts, void (*body)(void*, unsigned), void* context) {
+    if (s.threads < 2) {
+        for (unsigned part = 0; part < parts; ++part) body(context, part);
+        return;
+    }
+    TeamRun(parts, body, context);
+}
+
 // How many top levels a set's transforms do by ranges: enough blocks below
-// them to keep every thread busy.
-unsigned SplitDepth(uint64_t length) {
-    const unsigned threads = TeamSize();
+// them that every thread has one and the busiest does at most a quarter more
+// than the average (each top level is one more pass over the whole array).
+unsigned SplitDepth(uint64_t length, uint64_t threads) {
+    auto balanced = [threads](uint64_t blocks) {
+        const uint64_t rounds = (blocks + threads - 1) / threads;
+        return blocks >= threads && 4 * rounds * threads <= 5 * blocks;
+    };
     unsigned depth = 0;
-    while (threads > 1 && (kNttPrimeCount << depth) < 2 * threads && (length >> depth) > 4096) {
+    while (threads > 1 && !balanced(kNttPrimeCount << depth) && (length >> depth) > 4096) {
         ++depth;
     }
     return depth;
 }
 
-// One of the top levels of every prime's transform, the forward's or the
-// inverse's, its butterflies in ranges.
+// Parts of a top level: a whole number a thread, up to four, each of at
+// least 2048 butterflies.
+unsigned LevelParts(uint64_t length, uint64_t threads) {
+    const uint64_t each = kNttPrimeCount * (length / 2) / threads / 2048;
+    return static_cast<unsigned>(threads * (each < 1 ? 1 : each > 4 ? 4 : each));
+}
+
+// A top level of every prime's transform, the forward's or the inverse's:
+// its butterflies, prime by prime and block by block, cut into equal parts
+// of whole grains, so that every thread gets the same share whatever the
+// team's size. A part may span blocks and primes.
 void RunTopLevel(TransformSet& s, unsigned level, bool inverse) {
     struct Run {
         TransformSet* s;
         unsigned level;
         bool inverse;
     } run = {&s, level, inverse};
-    TeamRun(kNttPrimeCount * (1u << level) * s.ranges, [](void* c, unsigned part) {
+    SetRun(s, s.levelParts, [](void* c, unsigned part) {
         const Run& r = *static_cast<Run*>(c);
-        const unsigned prime = part % kNttPrimeCount, rest = part / kNttPrimeCount;
-        const unsigned block = rest % (1u << r.level), range = rest >> r.level;
         const uint64_t size = r.s->length >> r.level, half = size / 2;
-        const auto level = r.inverse ? r.s->kernels->inverseLevel : r.s->kernels->forwardLevel;
-        level(r.s->x[prime] + block * size, size, block, RangeFrom(half, r.s->ranges, range),
-              RangeFrom(half, r.s->ranges, range + 1), prepared.tables[prime], prime);
+        const uint64_t all = kNttPrimeCount * (r.s->length / 2);
+        const auto kernel = r.inverse ? r.s->kernels->inverseLevel : r.s->kernels->forwardLevel;
+        const uint64_t to = RangeFrom(all, r.s->levelParts, part + 1);
+        for (uint64_t i = RangeFrom(all, r.s->levelParts, part); i < to;) {
+            const uint64_t which = i / half, j = i % half;
+            const uint64_t end = j + (to - i) < half ? j + (to - i) : half;
+            const unsigned prime = static_cast<unsigned>(which >> r.level);
+            const uint64_t block = which & ((uint64_t{1} << r.level) - 1);
+            kernel(r.s->x[prime] + block * size, size, block, j, end, prepared.tables[prime],
+                   prime);
+            i += end - j;
+        }
     }, &run);
 }
 
@@ -155,7 +197,7 @@ void RunBlocks(TransformSet& s, bool inverse) {
         TransformSet* s;
         bool inverse;
     } run = {&s, inverse};
-    TeamRun(kNttPrimeCount << s.depth, [](void* c, unsigned part) {
+    SetRun(s, kNttPrimeCount << s.depth, [](void* c, unsigned part) {
         const Run& r = *static_cast<Run*>(c);
         const unsigned prime = part % kNttPrimeCount, block = part / kNttPrimeCount;
         const uint64_t size = r.s->length >> r.s->depth;
@@ -171,8 +213,8 @@ void LoadAll(TransformSet& s, const uint64_t* a, uint64_t n) {
         const uint64_t* a;
         uint64_t n;
         unsigned ranges;
-    } run = {&s, a, n, RangeParts(s.length)};
-    TeamRun(kNttPrimeCount * run.ranges, [](void* c, unsigned part) {
+    } run = {&s, a, n, RangeParts(s.length, s.threads)};
+    SetRun(s, kNttPrimeCount * run.ranges, [](void* c, unsigned part) {
         const Run& r = *static_cast<Run*>(c);
         const unsigned prime = part % kNttPrimeCount, range = part / kNttPrimeCount;
         const uint64_t from = RangeFrom(r.s->length, r.ranges, range);
@@ -198,8 +240,8 @@ void PointwiseAll(TransformSet& s, uint64_t* const* y) {
         TransformSet* s;
         uint64_t* const* y;
         unsigned ranges;
-    } run = {&s, y, RangeParts(s.length)};
-    TeamRun(kNttPrimeCount * run.ranges, [](void* c, unsigned part) {
+    } run = {&s, y, RangeParts(s.length, s.threads)};
+    SetRun(s, kNttPrimeCount * run.ranges, [](void* c, unsigned part) {
         const Run& r = *static_cast<Run*>(c);
         const unsigned prime = part % kNttPrimeCount, range = part / kNttPrimeCount;
         const uint64_t from = RangeFrom(r.s->length, r.ranges, range);
@@ -216,7 +258,7 @@ void CrtAll(TransformSet& s, uint64_t count) {
         uint64_t count;
         unsigned ranges;
         uint64_t scale[kNttPrimeCount], scaleShoup[kNttPrimeCount];
-    } run = {&s, count, RangeParts(count), {}, {}};
+    } run = {&s, count, RangeParts(count, s.threads), {}, {}};
     // The pointwise products left a factor R^-1, the inverse transform one of
     // its length: scale by R / length, a power of two, by doublings and
     // halvings (p is odd: an odd x halves as (x + p) / 2).
@@ -229,7 +271,7 @@ void CrtAll(TransformSet& s, uint64_t count) {
         run.scale[k] = x;
         run.scaleShoup[k] = NttShoup(x, p);
     }
-    TeamRun(run.ranges, [](void* c, unsigned part) {
+    SetRun(s, run.ranges, [](void* c, unsigned part) {
         const Run& r = *static_cast<Run*>(c);
         const uint64_t from = RangeFrom(r.count, r.ranges, part);
         const uint64_t to = RangeFrom(r.count, r.ranges, part + 1);
@@ -262,9 +304,9 @@ void PlaceDigits(const TransformSet& s, uint64_t count, uint64_t* r, uint64_t se
         uint64_t* r;
         unsigned ranges;
         uint64_t carries[kMostRanges];
-    } run = {&s, count, set, limbs, r, RangeParts(limbs), {}};
+    } run = {&s, count, set, limbs, r, RangeParts(limbs, s.threads), {}};
     if (run.ranges > kMostRanges) run.ranges = kMostRanges;
-    TeamRun(run.ranges, [](void* c, unsigned part) {
+    SetRun(s, run.ranges, [](void* c, unsigned part) {
         Run& u = *static_cast<Run*>(c);
         const uint64_t from = RangeFrom(u.limbs, u.ranges, part);
         const uint64_t to = RangeFrom(u.limbs, u.ranges, part + 1);
@@ -309,8 +351,9 @@ TransformSet TakeSet(uint64_t length, uint64_t words) {
     TransformSet s;
     s.kernels = &Kernels();
     s.length = length;
-    s.depth = SplitDepth(length);
-    s.ranges = RangeParts(length >> s.depth) > 1 ? 2 * TeamSize() : 1;
+    s.threads = length < kTeamLength ? 1 : TeamSize();
+    s.depth = SplitDepth(length, s.threads);
+    s.levelParts = LevelParts(length, s.threads);
     for (auto& x : s.x) x = WorkTake(words);
     return s;
 }
@@ -359,8 +402,8 @@ void CorrectWrap(TransformSet& s, const TransformSet* c, uint64_t top, bool plac
         uint64_t top;
         bool place;
         unsigned ranges;
-    } run = {&s, c, top, place, RangeParts(top)};
-    TeamRun(kNttPrimeCount * run.ranges, [](void* context, unsigned part) {
+    } run = {&s, c, top, place, RangeParts(top, s.threads)};
+    SetRun(s, kNttPrimeCount * run.ranges, [](void* context, unsigned part) {
         const Run& u = *static_cast<Run*>(context);
         const unsigned k = part % kNttPrimeCount, range = part / kNttPrimeCount;
         const uint64_t from = RangeFrom(u.top, u.ranges, range);
@@ -494,6 +537,12 @@ void MultiplyLimbs(uint64_t* r, const uint64_t* a, uint64_t na, const uint64_t* 
     TransformProduct(r, a, na, b, nb, length);
 }
 
+// Two sets of the chunk length, which is at most the power of two at or above
+// na + nb - 1 (ProductLength stops there).
+uint64_t ProductWorkWords(uint64_t limbs) {
+    return 2 * kNttPrimeCount * WorkWords(PowerOfTwoAtLeast(limbs < 16 ? 16 : limbs));
+}
+
 void SquareLimbs(uint64_t* r, const uint64_t* a, uint64_t na) {
     if (na < Kernels().schoolbookLimbs) {
         Schoolbook(r, a, na, a, na);
@@ -534,7 +583,7 @@ void PrepareProducts(uint64_t squareLimbs, uint64_t productLimbs) {
         struct Run {
             uint64_t octave;
             unsigned ranges;
-        } run = {octave, RangeParts(octave)};
+        } run = {octave, RangeParts(octave, TeamSize())};
         TeamRun(kNttPrimeCount * run.ranges, [](void* c, unsigned part) {
             const Run& u = *static_cast<Run*>(c);
             const unsigned k = part % kNttPrimeCount, range = part / kNttPrimeCount;

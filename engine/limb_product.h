@@ -10,9 +10,14 @@
 // r[0 .. na + nb) = a[0 .. na) * b[0 .. nb), for na, nb >= 1; the top limb
 // may be 0. r may start where a or b starts (the product then replaces that
 // operand, which must have room for it); no other overlap. The result has at
-// most the product limbs PrepareProducts was given, and the smaller operand
-// at most an eighth of them (a larger one traps: a sizing fault).
+// most the product limbs PrepareProducts was given. A smaller operand below
+// the engine's schoolbook threshold may have any size; above it, at most an
+// eighth of those limbs (a larger one traps: a sizing fault).
 void MultiplyLimbs(uint64_t* r, const uint64_t* a, uint64_t na, const uint64_t* b, uint64_t nb);
+
+// The most work memory, in words, a MultiplyLimbs whose result has at most
+// `limbs` limbs takes (for a share of it: see WorkUseShare).
+uint64_t ProductWorkWords(uint64_t limbs);
 
 // r[0 .. 2 na) = a[0 .. na)^2, with the same rules; 2 na is at most the
 // square limbs PrepareProducts was given.

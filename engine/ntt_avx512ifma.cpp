@@ -1,6 +1,6 @@
 // The transform engine with AVX-512 IFMA: eight residues a vector, every
 // product a pair of 52-bit multiply-adds. Only called where the processor
-// has AVX-512 F and IFMA (see product_dispatch.cpp). It gives exactly the
+// has AVX-512 F and IFMA (see product_dispatch.cpp). It gives, modulo p, the
 // portable engine's residues, in the same order.
 //
 // Bounds beyond those in ntt_kernels.h (all values below 2^52 = IFMA's

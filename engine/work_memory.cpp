@@ -10,10 +10,19 @@
 
 namespace {
 
-uint64_t* block;
-uint64_t blockWords;
-uint64_t used;  // words taken, from the bottom
+// A stack of words, taken from the bottom.
+struct Stack {
+    uint64_t* base;
+    uint64_t words, used;
+};
+
+Stack whole;  // the block
 uint64_t peak;
+// A share of the block a thread takes from instead, while it has one.
+thread_local Stack share;
+thread_local bool inShare;
+
+Stack& Current() { return inShare ? share : whole; }
 
 }  // namespace
 
@@ -26,34 +35,47 @@ int WorkMemoryAllocate(uint64_t bytes) {
     void* taken = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (taken == MAP_FAILED) return 1;
 #endif
-    block = static_cast<uint64_t*>(taken);
-    blockWords = size / 8;
-    used = peak = 0;
+    whole = {static_cast<uint64_t*>(taken), size / 8, 0};
+    inShare = false;
+    peak = 0;
     return 0;
 }
 
 int WorkMemoryRelease() {
-    if (block == nullptr) return 0;
+    if (whole.base == nullptr) return 0;
 #if defined(_WIN32)
-    const bool freed = VirtualFree(block, 0, MEM_RELEASE) != 0;
+    const bool freed = VirtualFree(whole.base, 0, MEM_RELEASE) != 0;
 #else
-    const bool freed = munmap(block, blockWords * 8) == 0;
+    const bool freed = munmap(whole.base, whole.words * 8) == 0;
 #endif
-    block = nullptr;
-    blockWords = used = 0;
+    whole = {nullptr, 0, 0};
     return freed ? 0 : 1;
 }
 
 uint64_t* WorkTake(uint64_t words) {
+    Stack& s = Current();
     const uint64_t take = WorkWords(words);
-    if (block == nullptr || take > blockWords - used) __builtin_trap();
-    uint64_t* const taken = block + used;
-    used += take;
-    if (used > peak) peak = used;
+    if (s.base == nullptr || take > s.words - s.used) __builtin_trap();
+    uint64_t* const taken = s.base + s.used;
+    s.used += take;
+    if (!inShare && s.used > peak) peak = s.used;
     return taken;
 }
 
-void WorkGive(uint64_t* taken) { used = static_cast<uint64_t>(taken - block); }
+void WorkGive(uint64_t* taken) {
+    Stack& s = Current();
+    s.used = static_cast<uint64_t>(taken - s.base);
+}
 
-uint64_t WorkMemoryBytes() { return blockWords * 8; }
+uint64_t WorkFreeWords() {
+    const Stack& s = Current();
+    return s.words - s.used;
+}
+
+void WorkUseShare(uint64_t* taken, uint64_t words) {
+    share = {taken, words, 0};
+    inShare = taken != nullptr;
+}
+
+uint64_t WorkMemoryBytes() { return whole.words * 8; }
 uint64_t WorkPeakBytes() { return peak * 8; }

@@ -1,6 +1,7 @@
 // The job's working memory: one block, taken when the job starts computing
 // and given back at its end, from which the products take their tables and
-// buffers in stack order. Nothing is held between jobs.
+// buffers in stack order. Nothing is held between jobs. One thread takes
+// from the block at a time; others only from shares of it (WorkUseShare).
 #pragma once
 
 #include <cstdint>
@@ -19,6 +20,15 @@ uint64_t* WorkTake(uint64_t words);
 
 // Gives back `taken` and everything taken after it.
 void WorkGive(uint64_t* taken);
+
+// Words WorkTake could still give the calling thread.
+uint64_t WorkFreeWords();
+
+// For parts of a team run that take memory at the same time: the calling
+// thread's takes and gives go to `words` words at `taken` (a block taken
+// for it), as a stack of its own, until it is called with null. A share too
+// small traps like the block.
+void WorkUseShare(uint64_t* taken, uint64_t words);
 
 // Bytes of the block; the most ever in use at once since it was allocated.
 uint64_t WorkMemoryBytes();

@@ -3,8 +3,9 @@
 //
 // A run is a number of independent parts. Every thread claims the next part
 // nobody has claimed yet, so a helper that is late or never gets a processor
-// only means the caller takes its parts. Between runs the helpers spin
-// briefly, then yield, then sleep until the next run or the end of the team.
+// only means the caller takes its parts. A thread with nothing to claim spins
+// briefly, then sleeps: a helper until the next run or the end of the team,
+// the caller until the last part of its run ends.
 #pragma once
 
 #include <cstdint>
@@ -39,3 +40,8 @@ unsigned TeamSize();
 // inside a part, from a helper or without a team, it runs them in order on the
 // calling thread.
 void TeamRun(unsigned parts, void (*body)(void* context, unsigned part), void* context);
+
+// Runs are counted modulo 2^kTeamGenerationBits. For tests: sets the count,
+// so that a test can take the team past its wrap. Only while no team runs.
+constexpr unsigned kTeamGenerationBits = 24;
+void TeamSetGeneration(uint64_t generation);

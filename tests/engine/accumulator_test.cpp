@@ -53,6 +53,14 @@ TEST(Accumulator, RunsOutOfRoomAtTheExactMultiplier) {
     EXPECT_EQ(block, LimbsOfDecimal(ExpectedDigits(3000)));
 }
 
+// A petabyte: more than any system grants, so the refusal is the system's own.
+TEST(Memory, RefusedForReal) {
+    constexpr uint64_t kPetabyte = uint64_t{1} << 50;
+    EXPECT_EQ(WorkMemoryAllocate(kPetabyte), 1);
+    EXPECT_EQ(WorkMemoryBytes(), 0u);
+    EXPECT_EQ(AccAllocate(kPetabyte), 1);
+}
+
 TEST(LimbGroups, DigitCountAtEveryPowerOfTen) {
     // Every power of ten and the number below it, in a number's only limb and
     // in the top one of two.

@@ -5,6 +5,7 @@
 // features and engine read from real processors' words; the team's parts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <random>
@@ -19,6 +20,7 @@
 #include "engine/work_memory.h"
 #include "engine/work_team.h"
 #include "tests/support/oracle_data.h"
+#include "tests/support/team_sizes.h"
 
 namespace {
 
@@ -243,6 +245,39 @@ TEST(Products, EverySizeClassAndTheCoefficientBoundForEachEngine) {
     ForceProductEngine(ProductEngineFor(ProbeProductFeatures()));
 }
 
+// Teams of 1 to 16 threads (more than this machine may have), every limb at 10^18 - 1: carries
+// across every range and chunk boundary. A square of 2^15 limbs takes a transform of 2^16, which
+// sixteen threads split four levels deep; 40,000 by 4,000 limbs take four chunks of 2^14. The
+// product is 10^(18 (n + m)) - 10^(18 n) - 10^(18 m) + 1 for n = na, m = nb.
+TEST(Products, EveryLimbAtTheBoundOnTeamsOf1To16) {
+    constexpr uint64_t kResult = 65536;
+    for (const int engine : SupportedEngines()) {
+        ASSERT_TRUE(ForceProductEngine(engine));
+        for (const unsigned threads : kTeamSizes) {
+            ASSERT_EQ(TeamStart(threads, {nullptr, nullptr}), threads);
+            ASSERT_EQ(WorkMemoryAllocate(ProductWorkBytes(kResult, kResult)), 0);
+            PrepareProducts(kResult, kResult);
+            for (const uint64_t nb : {32768u, 4000u}) {
+                const uint64_t na = nb == 4000 ? 40000 : nb;
+                const std::vector<uint64_t> a(na, kLimbBase - 1);
+                std::vector<uint64_t> r(na + nb), expected(na + nb, 0);
+                nb == na ? SquareLimbs(r.data(), a.data(), na)
+                         : MultiplyLimbs(r.data(), a.data(), na, a.data(), nb);
+                std::fill(expected.begin() + na, expected.end(), kLimbBase - 1);
+                uint64_t i = nb;
+                for (; expected[i] == 0; ++i) expected[i] = kLimbBase - 1;
+                expected[i] -= 1, expected[0] = 1;
+                EXPECT_TRUE(r == expected) << ProductEngineName(engine) << " x" << threads << ": "
+                                           << na << " * " << nb;
+            }
+            EXPECT_EQ(WorkMemoryRelease(), 0);
+            TeamStop();
+            if (HasFailure()) break;
+        }
+    }
+    ForceProductEngine(ProductEngineFor(ProbeProductFeatures()));
+}
+
 // The probe's reading of real processors' CPUID leaf 0 EAX, leaf 1 ECX, leaf 7 EBX and XCR0,
 // and the engine each gets; then systems that save less state, and a feature masked.
 TEST(ProductDispatch, FeaturesAndEngineFromProcessorWords) {
@@ -279,9 +314,13 @@ TEST(ProductDispatch, FeaturesAndEngineFromProcessorWords) {
     ForceProductEngine(ProductEngineFor(ProbeProductFeatures()));
 }
 
+// Holds the helpers back until released, or for ten seconds at most.
 std::atomic<int> helpersMayStart{0};
 unsigned long LateStart(void (*body)(void*), void* context) {
-    while (helpersMayStart.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (helpersMayStart.load() == 0 && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     body(context);
     return 0;
 }
@@ -299,6 +338,29 @@ TEST(WorkTeam, EveryPartOnceWithHelpersLateOrAtWork) {
         }, &runs);
         for (size_t i = 0; i < runs.size(); ++i) ASSERT_EQ(runs[i].load(), 1) << round << " " << i;
     }
+    TeamStop();
+}
+
+}  // namespace
+
+namespace {
+
+std::thread::id caller;
+std::atomic<unsigned> onCaller{0};
+
+// Runs past the wrap of the team's run counter still reach the caller: with the helpers held
+// back, it must run every part itself.
+TEST(WorkTeam, CallerTakesPartsPastTheRunCountersWrap) {
+    helpersMayStart = 0;
+    caller = std::this_thread::get_id();
+    onCaller = 0;
+    TeamSetGeneration((uint64_t{1} << kTeamGenerationBits) - 3);
+    ASSERT_EQ(TeamStart(2, {LateStart, nullptr}), 2u);
+    for (int run = 0; run < 6; ++run) {
+        TeamRun(8, [](void*, unsigned) { onCaller += std::this_thread::get_id() == caller; }, nullptr);
+    }
+    EXPECT_EQ(onCaller.load(), 48u);
+    helpersMayStart = 1;
     TeamStop();
 }
 

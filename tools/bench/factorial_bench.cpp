@@ -7,7 +7,10 @@
 // check of the result, the number of checkpoints, the longest step and the
 // working memory beyond the result (allocated, and the most in use).
 //
-//   qrnl_bench [--n=100000,300000,1000000] [--repeat=3] [--no-gmp]
+//   qrnl_bench [--n=100000,300000,1000000] [--repeat=3] [--no-gmp] [--threads=1,2,4]
+//
+// --threads gives rows for teams of those sizes instead, on the engine chosen
+// for this processor (a team may have more threads than there are processors).
 //
 // Every figure is the best of --repeat runs, wall time. Ratios are to GMP's
 // mpz_fac_ui plus mpz_get_str. Natively each result is also compared with
@@ -172,16 +175,21 @@ int main(int argc, char** argv) {
     std::vector<uint64_t> ns = {100000, 300000, 1000000};
     unsigned repeat = 3;
     [[maybe_unused]] bool gmp = true;  // GMP is linked natively only
+    std::vector<uint64_t> teams;
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--n=", 4) == 0) {
             ns = SplitList(argv[i] + 4);
         } else if (std::strncmp(argv[i], "--repeat=", 9) == 0) {
             repeat = static_cast<unsigned>(std::strtoul(argv[i] + 9, nullptr, 10));
             if (repeat == 0) repeat = 1;
+        } else if (std::strncmp(argv[i], "--threads=", 10) == 0) {
+            teams = SplitList(argv[i] + 10);
         } else if (std::strcmp(argv[i], "--no-gmp") == 0) {
             gmp = false;
         } else {
-            std::fprintf(stderr, "usage: %s [--n=N,...] [--repeat=R] [--no-gmp]\n", argv[0]);
+            std::fprintf(stderr,
+                         "usage: %s [--n=N,...] [--repeat=R] [--no-gmp] [--threads=T,...]\n",
+                         argv[0]);
             return 2;
         }
     }
@@ -211,25 +219,31 @@ int main(int argc, char** argv) {
         }
 #endif
         struct Run {
-            const char* name;
+            std::string name;
             unsigned threads;
             int engine;
-        } runs[] = {{"steps x1", 1, engine},
-                    {"steps, all threads", threads, engine},
-                    {"avx2 x1", 1, kProductAvx2},
-                    {"avx2, all", threads, kProductAvx2},
-                    {"portable x1", 1, kProductPortable},
-                    {"portable, all", threads, kProductPortable}};
-        for (const Run& run : runs) {
+        };
+        std::vector<Run> runs = {{"steps x1", 1, engine},
+                                 {"steps, all threads", threads, engine},
+                                 {"avx2 x1", 1, kProductAvx2},
+                                 {"avx2, all", threads, kProductAvx2},
+                                 {"portable x1", 1, kProductPortable},
+                                 {"portable, all", threads, kProductPortable}};
+        if (!teams.empty()) runs.clear();
+        for (const uint64_t t : teams) {
+            runs.push_back({"steps x" + std::to_string(t), static_cast<unsigned>(t), engine});
+        }
+        for (size_t i = 0; i < runs.size(); ++i) {
+            const Run& run = runs[i];
             // A forced row only for another engine that this machine can run.
-            const bool forced = &run >= runs + 2;
+            const bool forced = teams.empty() && i >= 2;
             if (forced && (run.engine == engine || !ForceProductEngine(run.engine))) continue;
             ForceProductEngine(run.engine);
             LoopResult r = BestLoop(n, run.threads, repeat, !digits.empty());
             const bool same = digits.empty() || r.digits == digits;
             r.ok = r.ok && same;
             allOk = allOk && r.ok;
-            PrintLoop(n, run.name, r, reference, digits.empty() ? "" : same ? ", GMP's digits" : "");
+            PrintLoop(n, run.name.c_str(), r, reference, digits.empty() ? "" : same ? ", GMP's digits" : "");
         }
         ForceProductEngine(engine);
     }
