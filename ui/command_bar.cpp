@@ -195,9 +195,9 @@ LRESULT StatusBar::SetText(const wchar_t* text) {
 
 void StatusBar::SetScale(UINT dpi) {
     using MetricsForDpi = BOOL(WINAPI*)(UINT, UINT, void*, UINT, UINT);
-    static const MetricsForDpi metricsForDpi = reinterpret_cast<MetricsForDpi>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"),
-                                               "SystemParametersInfoForDpi")));
+    static const MetricsForDpi metricsForDpi =
+        reinterpret_cast<MetricsForDpi>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleW(L"user32.dll"), "SystemParametersInfoForDpi")));
     NONCLIENTMETRICSW metrics = {};
     metrics.cbSize = sizeof metrics;
     if (!metricsForDpi ||

@@ -9,8 +9,9 @@ using MonitorDpiFunction = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
 template <typename Function>
 Function Lookup(const wchar_t* module, const char* name, bool load) {
     HMODULE handle = load ? LoadLibraryW(module) : GetModuleHandleW(module);
-    return handle ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(handle, name)))
-                  : nullptr;
+    return handle
+               ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(handle, name)))
+               : nullptr;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <richedit.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cwchar>
 
@@ -61,8 +62,15 @@ void LayOut(HWND window, WPARAM sizeType, LPARAM size) {
     GetClientRect(toolBar.window, &toolbarClient);
     SendMessageW(statusBar.window, WM_SIZE, sizeType, size);
     GetClientRect(statusBar.window, &statusClient);
-    LogPlacement place =
-        PlaceLog(mainClient, toolbarClient, statusClient, ScaleToDpi(2, mainWindowDpi));
+    // The gap scales, but the log never starts below the toolbar's frame,
+    // which the system keeps at its own width: a row between them would show
+    // no background.
+    RECT toolbarFrame = {};
+    GetWindowRect(toolBar.window, &toolbarFrame);
+    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&toolbarFrame), 2);
+    const int gap = std::min(ScaleToDpi(2, mainWindowDpi),
+                             std::max<int>(2, toolbarFrame.bottom - toolbarClient.bottom));
+    LogPlacement place = PlaceLog(mainClient, toolbarClient, statusClient, gap);
     MoveWindow(logWindow, place.x, place.y, place.width, place.height, TRUE);
     if (sizeType == SIZE_RESTORED || sizeType == SIZE_MAXIMIZED) {
         RefreshLogScroll();
