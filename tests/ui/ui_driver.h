@@ -6,6 +6,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -103,4 +105,29 @@ inline void PumpFor(DWORD ms, const std::function<bool()>& done = nullptr) {
         if ((done && done()) || GetTickCount() - start >= ms) return;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     }
+}
+// Saves the screen's pixels in `area` as a 32-bit picture (BMP) at `path`.
+inline bool SaveScreenshot(const RECT& area, const char* path) {
+    const int width = area.right - area.left, height = area.bottom - area.top;
+    BITMAPINFOHEADER info = {sizeof info, width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    HDC screen = GetDC(nullptr), memory = CreateCompatibleDC(screen);
+    void* bits = nullptr;
+    HBITMAP picture = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS,
+                                       &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, picture);
+    BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
+    GdiFlush();
+    // Opaque: viewers read the fourth byte as alpha.
+    for (int i = 0; i < width * height; ++i) static_cast<uint32_t*>(bits)[i] |= 0xFF000000u;
+    const DWORD offset = sizeof(BITMAPFILEHEADER) + sizeof info, bytes = width * height * 4;
+    BITMAPFILEHEADER file = {0x4D42, offset + bytes, 0, 0, offset};
+    FILE* out = fopen(path, "wb");
+    if (out) {
+        fwrite(&file, sizeof file, 1, out), fwrite(&info, sizeof info, 1, out);
+        fwrite(bits, bytes, 1, out), fclose(out);
+    }
+    DeleteObject(SelectObject(memory, old));
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return out != nullptr;
 }
