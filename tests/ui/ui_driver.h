@@ -106,28 +106,24 @@ inline void PumpFor(DWORD ms, const std::function<bool()>& done = nullptr) {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     }
 }
-// Saves the screen's pixels in `area` as a 32-bit picture (BMP) at `path`.
-inline bool SaveScreenshot(const RECT& area, const char* path) {
-    const int width = area.right - area.left, height = area.bottom - area.top;
+// Saves the screen's pixels in `area` as a picture (32-bit BMP, opaque) at `path`.
+inline void SaveScreenshot(const RECT& area, const char* path) {
+    const LONG width = area.right - area.left, height = area.bottom - area.top;
     BITMAPINFOHEADER info = {sizeof info, width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
     HDC screen = GetDC(nullptr), memory = CreateCompatibleDC(screen);
-    void* bits = nullptr;
-    HBITMAP picture = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS,
-                                       &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(memory, picture);
+    uint32_t* bits = nullptr;
+    HGDIOBJ old = SelectObject(memory, CreateDIBSection(screen, (BITMAPINFO*)&info, DIB_RGB_COLORS,
+                                                        (void**)&bits, nullptr, 0));
     BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
     GdiFlush();
-    // Opaque: viewers read the fourth byte as alpha.
-    for (int i = 0; i < width * height; ++i) static_cast<uint32_t*>(bits)[i] |= 0xFF000000u;
+    for (LONG i = 0; i < width * height; ++i) bits[i] |= 0xFF000000u;  // viewers read alpha
     const DWORD offset = sizeof(BITMAPFILEHEADER) + sizeof info, bytes = width * height * 4;
     BITMAPFILEHEADER file = {0x4D42, offset + bytes, 0, 0, offset};
-    FILE* out = fopen(path, "wb");
-    if (out) {
+    if (FILE* out = fopen(path, "wb")) {
         fwrite(&file, sizeof file, 1, out), fwrite(&info, sizeof info, 1, out);
         fwrite(bits, bytes, 1, out), fclose(out);
     }
     DeleteObject(SelectObject(memory, old));
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
-    return out != nullptr;
 }
