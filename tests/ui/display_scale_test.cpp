@@ -115,8 +115,8 @@ TEST(DisplayScale, PathLabelFitsAtEveryScale) {
         PumpFor(300);
         RECT r;
         GetWindowRect(mainWindowHandle, &r);
-        SaveScreenshot(
-            r, (shotFolder + "\\scale_" + std::to_string(WindowDpi(label)) + ".bmp").c_str());
+        Screen(r.left, r.top, r.right - r.left, r.bottom - r.top,
+               shotFolder + "\\scale_" + std::to_string(WindowDpi(label)) + ".bmp");
         LOGFONTW face = {};
         GetObjectW(HFONT(Ask(label, WM_GETFONT)), sizeof face, &face);
         face.lfHeight *= 2;

@@ -106,24 +106,28 @@ inline void PumpFor(DWORD ms, const std::function<bool()>& done = nullptr) {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     }
 }
-// Saves the screen's pixels in `area` as a picture (32-bit BMP, opaque) at `path`.
-inline void SaveScreenshot(const RECT& area, const char* path) {
-    const LONG width = area.right - area.left, height = area.bottom - area.top;
+// The screen's pixels in a rectangle (opaque 0xAARRGGBB, top row first); with a path, also
+// saved there as a picture (BMP).
+inline std::vector<uint32_t> Screen(int x, int y, int width, int height,
+                                    const std::string& path = "") {
+    std::vector<uint32_t> pixels(static_cast<size_t>(width) * height);
     BITMAPINFOHEADER info = {sizeof info, width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
     HDC screen = GetDC(nullptr), memory = CreateCompatibleDC(screen);
-    uint32_t* bits = nullptr;
-    HGDIOBJ old = SelectObject(memory, CreateDIBSection(screen, (BITMAPINFO*)&info, DIB_RGB_COLORS,
-                                                        (void**)&bits, nullptr, 0));
-    BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
+    void* bits = nullptr;
+    HGDIOBJ old =
+        SelectObject(memory, CreateDIBSection(screen, (BITMAPINFO*)&info, 0, &bits, nullptr, 0));
+    BitBlt(memory, 0, 0, width, height, screen, x, y, SRCCOPY);
     GdiFlush();
-    for (LONG i = 0; i < width * height; ++i) bits[i] |= 0xFF000000u;  // viewers read alpha
-    const DWORD offset = sizeof(BITMAPFILEHEADER) + sizeof info, bytes = width * height * 4;
-    BITMAPFILEHEADER file = {0x4D42, offset + bytes, 0, 0, offset};
-    if (FILE* out = fopen(path, "wb")) {
-        fwrite(&file, sizeof file, 1, out), fwrite(&info, sizeof info, 1, out);
-        fwrite(bits, bytes, 1, out), fclose(out);
-    }
+    for (size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = static_cast<uint32_t*>(bits)[i] | 0xFF000000u;
     DeleteObject(SelectObject(memory, old));
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
+    const DWORD offset = sizeof(BITMAPFILEHEADER) + sizeof info, bytes = pixels.size() * 4;
+    BITMAPFILEHEADER file = {0x4D42, offset + bytes, 0, 0, offset};
+    if (FILE* out = path.empty() ? nullptr : fopen(path.c_str(), "wb")) {
+        fwrite(&file, sizeof file, 1, out), fwrite(&info, sizeof info, 1, out);
+        fwrite(pixels.data(), bytes, 1, out), fclose(out);
+    }
+    return pixels;
 }
