@@ -32,8 +32,10 @@
 #define IDC_DEST_PATH 113
 
 // Bitmaps and icons.
-#define IDB_TOOLBAR 1000
+#define IDB_TOOLBAR 1000  // 16 x 16 pictures, for 96 DPI
 #define IDI_QUARNEL 1001
+#define IDB_TOOLBAR_24 1010  // the same at 24 x 24, for 144 DPI
+#define IDB_TOOLBAR_32 1011  // and at 32 x 32, for 192 DPI
 
 // Strings.
 #define IDS_TITLE 1002

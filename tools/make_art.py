@@ -1,6 +1,9 @@
 #!/usr/bin/env python3
-"""Writes the toolbar strip (resources/toolbar.bmp, 48x16) and the program icon
-(resources/quarnel.ico, 32x32), both with the 16-colour VGA palette.
+"""Writes the toolbar strips (resources/toolbar.bmp, 48x16, for 100 % scale;
+toolbar24.bmp, 72x24, for 150 %; toolbar32.bmp, 96x32, for 200 %) and the
+program icon (resources/quarnel.ico, 32x32), all with the 16-colour VGA palette.
+The 16-pixel pictures are drawn by hand; the larger ones are drawn from the
+same shapes, described in the 16-pixel grid's units, at their own size.
 
     python3 tools/make_art.py [resource folder]
 """
@@ -79,6 +82,64 @@ def stop_sign():
     for y in (7, 8):
         for x in range(3, 13):
             image[y][x] = WHITE
+    return image
+
+
+# The same pictures as shapes, in units of the 16-pixel grid (x to the right,
+# y down; a pixel (col, row) covers [col, col + 1) x [row, row + 1)).
+def box(x0, y0, x1, y1):
+    return lambda x, y: x0 <= x <= x1 and y0 <= y <= y1
+
+
+def ring(cx, cy, outer, inner, below):
+    """The upper part of a ring, down to y = below."""
+    return lambda x, y: y <= below and inner ** 2 <= (x - cx) ** 2 + (y - cy) ** 2 <= outer ** 2
+
+
+def stroke(x0, y0, x1, y1, half_width):
+    def inside(x, y):
+        dx, dy = x1 - x0, y1 - y0
+        t = max(0.0, min(1.0, ((x - x0) * dx + (y - y0) * dy) / (dx * dx + dy * dy)))
+        return (x - x0 - t * dx) ** 2 + (y - y0 - t * dy) ** 2 <= half_width ** 2
+    return inside
+
+
+def octagon(radius):
+    def inside(x, y):
+        dx, dy = abs(x - 8), abs(y - 8)
+        return dx <= radius and dy <= radius and dx + dy <= radius * 1.42
+    return inside
+
+
+FACTORIAL_SHAPES = [(NAVY, [
+    box(1, 5, 3, 14), ring(5.5, 9.5, 4.5, 2.5, 9.5), box(8, 9.5, 10, 14),  # n
+    box(11, 2, 13, 11), box(11, 12, 13, 14),  # !
+])]
+POWER_SHAPES = [(NAVY, [
+    stroke(1.6, 9.6, 8.4, 14.4, 0.95), stroke(8.4, 9.6, 1.6, 14.4, 0.95),  # x
+    stroke(11, 1, 11, 3, 0.9), stroke(15, 1, 15, 3, 0.9),  # y's arms
+    stroke(11, 3, 13, 5, 0.9), stroke(15, 3, 13, 5, 0.9),
+    stroke(13, 5, 11, 7.5, 0.9),  # and its tail
+])]
+STOP_SHAPES = [(MAROON, [octagon(8)]), (RED, [octagon(7)]), (WHITE, [box(3, 7, 13, 9)])]
+
+
+def draw(shapes, size, paper=SILVER, samples=4):
+    """The shapes at `size` pixels: each pixel takes the colour of the last
+    shape covering at least half of it, sampled on a grid inside the pixel."""
+    unit = 16.0 / size
+    image = [[paper] * size for _ in range(size)]
+    for row in range(size):
+        for col in range(size):
+            for colour, parts in shapes:
+                hits = 0
+                for i in range(samples):
+                    for j in range(samples):
+                        x = (col + (j + 0.5) / samples) * unit
+                        y = (row + (i + 0.5) / samples) * unit
+                        hits += any(inside(x, y) for inside in parts)
+                if 2 * hits >= samples * samples:
+                    image[row][col] = colour
     return image
 
 
@@ -165,6 +226,11 @@ def main():
     ])
     with open(os.path.join(folder, "toolbar.bmp"), "wb") as f:
         f.write(bmp(strip))
+    for size in (24, 32):
+        strip = join_side_by_side([draw(shapes, size)
+                                   for shapes in (FACTORIAL_SHAPES, POWER_SHAPES, STOP_SHAPES)])
+        with open(os.path.join(folder, "toolbar%d.bmp" % size), "wb") as f:
+            f.write(bmp(strip))
     image, clear = icon_image()
     with open(os.path.join(folder, "quarnel.ico"), "wb") as f:
         f.write(ico(image, clear))

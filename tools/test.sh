@@ -11,6 +11,13 @@ jobs="${QRNL_JOBS:-2}"
 # of its own.
 second_locale=fr_FR.UTF-8
 second_prefix=$(source tools/wine-env.sh "$build" "$second_locale" 2>/dev/null && echo "$WINEPREFIX")
+# The panes' scale test is made once more at 150 % and 200 %, in a Japanese
+# prefix of each scale.
+scales=(144 192)
+scale_prefixes=()
+for dpi in "${scales[@]}"; do
+  scale_prefixes+=("$dpi=$(source tools/wine-env.sh "$build" ja_JP.UTF-8 "$dpi" 2>/dev/null && echo "$WINEPREFIX")")
+done
 start=$(date +%s)
 stamp() { echo "== $* ($(($(date +%s) - start)) s)"; }
 
@@ -23,7 +30,8 @@ cmake -S . -B "$build/native-san" -DCMAKE_BUILD_TYPE=Debug -DQRNL_SANITIZE=ON >/
 cmake -S . -B "$build/win" -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
   -DQRNL_ORACLE_DIR="$build/oracle" \
-  -DQRNL_SECOND_LOCALE="$second_locale" -DQRNL_SECOND_WINEPREFIX="$second_prefix" >/dev/null
+  -DQRNL_SECOND_LOCALE="$second_locale" -DQRNL_SECOND_WINEPREFIX="$second_prefix" \
+  -DQRNL_SCALE_WINEPREFIXES="$(IFS=';'; echo "${scale_prefixes[*]}")" >/dev/null
 cmake --build "$build/native" -j "$jobs"
 cmake --build "$build/native-san" -j "$jobs"
 cmake --build "$build/win" -j "$jobs"
@@ -48,6 +56,7 @@ full_disk="$build/full-disk"
 # part never started.
 cleanup() {
   WINEPREFIX="$second_prefix" wineserver -k 2>/dev/null || true
+  for entry in "${scale_prefixes[@]}"; do WINEPREFIX="${entry#*=}" wineserver -k 2>/dev/null || true; done
   wineserver -k 2>/dev/null || true
   qrnl_stop_display
   umount "$full_disk" 2>/dev/null || true
@@ -55,9 +64,9 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
 qrnl_start_display
-# Prepares the prefix of a locale and starts its server and services.
+# Prepares the prefix of a locale (and scale) and starts its server and services.
 start_wine() {
-  source tools/wine-env.sh "$build" "$1"
+  source tools/wine-env.sh "$build" "$1" "${2:-96}"
   qrnl_prepare_prefix
   # One persistent server for the whole run: each test process then starts in
   # a fraction of a second instead of seconds.
@@ -68,6 +77,7 @@ start_wine() {
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 start_wine "$second_locale"
+for dpi in "${scales[@]}"; do start_wine ja_JP.UTF-8 "$dpi"; done
 start_wine ja_JP.UTF-8  # last: CTest runs in its environment
 # A 1 MiB disk as drive Q: for the job's full-disk test, where mounting is
 # permitted (the test skips itself otherwise).

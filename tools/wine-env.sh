@@ -1,20 +1,26 @@
 # Sourced by the run and test scripts: a Wine prefix inside the build tree for
 # one locale (Japanese unless LOCALE names another: Wine takes the system's
-# language and ANSI code page from it), and a Wine virtual desktop so windows
+# language and ANSI code page from it) and one display scale (DPI, 96 unless
+# given: 144 is 150 %, 192 is 200 %), and a Wine virtual desktop so windows
 # get frames without a window manager.
-#   source tools/wine-env.sh BUILD_DIR [LOCALE]
+#   source tools/wine-env.sh BUILD_DIR [LOCALE] [DPI]
 qrnl_build_dir=${1:?build dir}
 qrnl_locale=${2:-ja_JP.UTF-8}
+qrnl_dpi=${3:-96}
 mkdir -p "$qrnl_build_dir"
 qrnl_build_dir="$(cd "$qrnl_build_dir" && pwd)"
-# The Japanese prefix keeps its old name; each other locale has its own.
+# The Japanese prefix at 96 DPI keeps its old name; each other locale and
+# scale has its own.
 qrnl_wineprefix() {
+  local name
   case "$1" in
-    ja_JP.*) echo "$qrnl_build_dir/wineprefix" ;;
-    *) echo "$qrnl_build_dir/wineprefix-${1%%.*}" ;;
+    ja_JP.*) name=wineprefix ;;
+    *) name="wineprefix-${1%%.*}" ;;
   esac
+  if [ "${2:-96}" != 96 ]; then name="$name-dpi$2"; fi
+  echo "$qrnl_build_dir/$name"
 }
-export WINEPREFIX="$(qrnl_wineprefix "$qrnl_locale")"
+export WINEPREFIX="$(qrnl_wineprefix "$qrnl_locale" "$qrnl_dpi")"
 export WINEARCH=win64
 export WINEDEBUG=-all
 export LANG=$qrnl_locale
@@ -23,7 +29,21 @@ export LC_ALL=$qrnl_locale
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
 # Bumped whenever the settings below change, so older prefixes get them too.
-qrnl_prefix_stamp=3
+qrnl_prefix_stamp=4
+
+# The scale, as Windows keeps it (both places Wine reads), and a desktop that
+# grows with it, so that a window shows what it shows at 96 DPI, only sharper.
+qrnl_scale_settings() {
+  local dpi
+  dpi=$(printf '%08x' "$qrnl_dpi")
+  echo '[HKEY_CURRENT_USER\Control Panel\Desktop]'
+  echo "\"LogPixels\"=dword:$dpi"
+  echo
+  echo '[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts]'
+  echo "\"LogPixels\"=dword:$dpi"
+  echo
+}
+qrnl_desktop_size() { echo "$((1024 * qrnl_dpi / 96))x$((768 * qrnl_dpi / 96))"; }
 
 # Japanese glyphs for a prefix of another language, as a Western Windows has
 # them: IPA Gothic linked behind the faces the system draws texts in (menus,
@@ -77,25 +97,27 @@ qrnl_prepare_prefix() {
     # A virtual desktop, and no crash dialog: a crashing test would otherwise
     # wait in it until CTest's time-out.
     {
-      cat <<'REG'
+      cat <<REG
 REGEDIT4
 
 [HKEY_CURRENT_USER\Software\Wine\Explorer]
 "Desktop"="Default"
 
 [HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]
-"Default"="1024x768"
+"Default"="$(qrnl_desktop_size)"
 
 [HKEY_CURRENT_USER\Software\Wine\WineDbg]
 "ShowCrashDialog"=dword:00000000
 
 REG
+      qrnl_scale_settings
       case "$LC_ALL" in ja_JP.*) ;; *) qrnl_font_link_settings ;; esac
     } >"$WINEPREFIX/qrnl-settings.reg"
     wine regedit "$WINEPREFIX/qrnl-settings.reg" >>"$log" 2>&1 || true
     wineserver -w
     if ! grep -q '^"ShowCrashDialog"=dword:00000000' "$WINEPREFIX/user.reg" ||
-      ! grep -q '^"Default"="1024x768"' "$WINEPREFIX/user.reg"; then
+      ! grep -q "^\"Default\"=\"$(qrnl_desktop_size)\"" "$WINEPREFIX/user.reg" ||
+      ! grep -q "^\"LogPixels\"=dword:$(printf '%08x' "$qrnl_dpi")" "$WINEPREFIX/user.reg"; then
       echo "wine: regedit did not store the settings in $WINEPREFIX/user.reg (see $log)" >&2
       return 1
     fi
@@ -142,7 +164,7 @@ qrnl_start_display() {
   if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
     local numberFile n=
     numberFile=$(mktemp)
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$numberFile" >/dev/null 2>&1 &
+    Xvfb -displayfd 3 -screen 0 2048x1536x24 -nolisten tcp 3>"$numberFile" >/dev/null 2>&1 &
     QRNL_XVFB_PID=$!
     for _ in $(seq 100); do
       n=$(cat "$numberFile")

@@ -2,9 +2,12 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <initializer_list>
 
 #include "resources/resource_ids.h"
+#include "ui/display_scale.h"
 
 namespace {
 
@@ -69,7 +72,8 @@ void MenuBar::Release() {
     menu = nullptr;
 }
 
-ToolBar::ToolBar() : window(nullptr), instance(nullptr), tipHook(nullptr) {
+ToolBar::ToolBar()
+    : window(nullptr), instance(nullptr), tipHook(nullptr), images(nullptr), padding{} {
     theToolBar = this;
     std::atexit(ReleaseToolBarAtExit);
 }
@@ -82,6 +86,10 @@ int ToolBar::Create(HINSTANCE moduleInstance, HWND parent) {
     if (!window) EndProcess();
     LONG style = GetWindowLongW(window, GWL_STYLE);
     SetWindowLongW(window, GWL_STYLE, style | TBSTYLE_FLAT);
+    const DWORD ownPadding = static_cast<DWORD>(SendMessageW(window, TB_GETPADDING, 0, 0));
+    padding = SIZE{LOWORD(ownPadding), HIWORD(ownPadding)};
+    const UINT dpi = WindowDpi(parent);
+    if (dpi != kBaseDpi) SetScale(dpi);
     tipHook = SetWindowsHookExW(WH_CALLWNDPROC, ToolTipHook, nullptr, GetCurrentThreadId());
     if (!tipHook) EndProcess();
     return 0;
@@ -95,9 +103,53 @@ LRESULT ToolBar::GrayButton(UINT commandId) {
     return SendMessageW(window, TB_SETSTATE, commandId, MAKELPARAM(TBSTATE_INDETERMINATE, 0));
 }
 
+int ToolbarImageSize(UINT dpi) {
+    const int wanted = ScaleToDpi(16, dpi);
+    int best = 16;
+    for (int size : {24, 32}) {
+        if (std::abs(size - wanted) < std::abs(best - wanted)) best = size;
+    }
+    return best;
+}
+
+void ToolBar::SetScale(UINT dpi) {
+    const int size = ToolbarImageSize(dpi);
+    const UINT bitmap = size == 32 ? IDB_TOOLBAR_32 : size == 24 ? IDB_TOOLBAR_24 : IDB_TOOLBAR;
+    // Mapped to the system's button colours and masked by the face colour,
+    // as the bar maps the 96-DPI pictures it loads itself.
+    HIMAGELIST list = ImageList_Create(size, size, ILC_COLOR4 | ILC_MASK, 3, 0);
+    HBITMAP pictures = CreateMappedBitmap(instance, bitmap, 0, nullptr, 0);
+    if (!list || !pictures || ImageList_AddMasked(list, pictures, GetSysColor(COLOR_BTNFACE)) < 0) {
+        // Keep the pictures the bar has: smaller, but all there.
+        if (list) ImageList_Destroy(list);
+        if (pictures) DeleteObject(pictures);
+        return;
+    }
+    DeleteObject(pictures);
+    SendMessageW(window, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(list));
+    if (images) ImageList_Destroy(images);
+    images = list;
+    SendMessageW(window, TB_SETBITMAPSIZE, 0, MAKELPARAM(size, size));
+    // A button is its picture's room, 16 pixels at 96 DPI, and the bar's
+    // padding around it, both at the scale.
+    const SIZE pad = {ScaleToDpi(padding.cx, dpi), ScaleToDpi(padding.cy, dpi)};
+    const int room = std::max(ScaleToDpi(16, dpi), size);
+    SendMessageW(window, TB_SETPADDING, 0, MAKELPARAM(pad.cx, pad.cy));
+    SendMessageW(window, TB_SETBUTTONSIZE, 0, MAKELPARAM(room + pad.cx, room + pad.cy));
+    TBBUTTONINFOW gap = {};
+    gap.cbSize = sizeof gap;
+    gap.dwMask = TBIF_BYINDEX | TBIF_IMAGE;
+    gap.iImage = dpi == kBaseDpi ? 0 : ScaleToDpi(8, dpi);  // a separator's width; 0: its own
+    SendMessageW(window, TB_SETBUTTONINFOW, 0, reinterpret_cast<LPARAM>(&gap));
+    SendMessageW(window, TB_AUTOSIZE, 0, 0);
+    InvalidateRect(window, nullptr, TRUE);
+}
+
 void ToolBar::Release() {
     if (window) DestroyWindow(window);
     window = nullptr;
+    if (images) ImageList_Destroy(images);
+    images = nullptr;
 }
 
 LRESULT CALLBACK ToolTipHook(int code, WPARAM wParam, LPARAM lParam) {
@@ -121,7 +173,7 @@ LRESULT CALLBACK ToolTipHook(int code, WPARAM wParam, LPARAM lParam) {
     return CallNextHookEx(hook, code, wParam, lParam);
 }
 
-StatusBar::StatusBar() : window(nullptr), instance(nullptr) {
+StatusBar::StatusBar() : window(nullptr), instance(nullptr), font(nullptr) {
     theStatusBar = this;
     std::atexit(ReleaseStatusBarAtExit);
 }
@@ -141,7 +193,27 @@ LRESULT StatusBar::SetText(const wchar_t* text) {
                         reinterpret_cast<LPARAM>(text ? text : L""));
 }
 
+void StatusBar::SetScale(UINT dpi) {
+    using MetricsForDpi = BOOL(WINAPI*)(UINT, UINT, void*, UINT, UINT);
+    static const MetricsForDpi metricsForDpi =
+        reinterpret_cast<MetricsForDpi>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleW(L"user32.dll"), "SystemParametersInfoForDpi")));
+    NONCLIENTMETRICSW metrics = {};
+    metrics.cbSize = sizeof metrics;
+    if (!metricsForDpi ||
+        !metricsForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi)) {
+        return;  // the bar keeps the font it has
+    }
+    HFONT made = CreateFontIndirectW(&metrics.lfStatusFont);
+    if (!made) return;
+    SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(made), TRUE);
+    if (font) DeleteObject(font);
+    font = made;
+}
+
 void StatusBar::Release() {
     if (window) DestroyWindow(window);
     window = nullptr;
+    if (font) DeleteObject(font);
+    font = nullptr;
 }

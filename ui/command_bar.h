@@ -5,6 +5,7 @@
 #pragma once
 
 #include <windows.h>
+#include <commctrl.h>
 
 struct MenuBar {
     HWND owner;
@@ -22,12 +23,17 @@ struct MenuBar {
 
 struct ToolBar {
     HWND window;
-    HINSTANCE instance;  // module of the tooltip strings
+    HINSTANCE instance;  // module of the tooltip strings and the pictures
     HHOOK tipHook;
+    HIMAGELIST images;  // the pictures at a scale other than the first 96 DPI
+    SIZE padding;       // the bar's own padding around a picture, at 96 DPI
 
     ToolBar();
-    // Creates the bar and installs ToolTipHook; every failure ends the process.
+    // Creates the bar at its parent's scale and installs ToolTipHook; every
+    // failure ends the process.
     int Create(HINSTANCE moduleInstance, HWND parent);
+    // Pictures, buttons, padding and the leading gap for a new scale.
+    void SetScale(UINT dpi);
     LRESULT EnableButton(UINT commandId);
     LRESULT GrayButton(UINT commandId);
     void Release();
@@ -36,10 +42,13 @@ struct ToolBar {
 struct StatusBar {
     HWND window;
     HINSTANCE instance;
+    HFONT font;  // the system's status font at a new scale; null until one comes
 
     StatusBar();
     // Failure ends the process.
     int Create(HINSTANCE moduleInstance, HWND parent);
+    // The system's status font at a new scale, where the system has it.
+    void SetScale(UINT dpi);
     // One text across the whole bar; an empty text clears it.
     LRESULT SetText(const wchar_t* text);
     void Release();
@@ -48,6 +57,10 @@ struct StatusBar {
 extern MenuBar menuBar;
 extern ToolBar toolBar;
 extern StatusBar statusBar;
+
+// The size of the toolbar pictures at dpi: of the sizes drawn (16, 24, 32),
+// the one nearest the 16 pixels of 96 DPI scaled, the smaller on a tie.
+int ToolbarImageSize(UINT dpi);
 
 // WH_CALLWNDPROC hook of the UI thread: answers the tooltip requests for the
 // three buttons (ids 100-102) with strings 1006-1008 and passes all else on.

@@ -31,6 +31,12 @@ HBITMAP labelBitmap;
 HGDIOBJ labelOriginalBitmap;
 HGDIOBJ labelOriginalBrush;
 HGDIOBJ labelOriginalFont;
+// What the picture was made for: the label's size and font, and the whole
+// text it shows. When the dialog moves to a monitor of another scale, the
+// system gives the label another size and font; the picture follows.
+SIZE labelSize;
+HFONT labelFont;
+wchar_t labelText[512];
 
 const wchar_t kSaveFilter[] =
     L"テキスト ファイル(*.txt)\0*.txt\0";  // the literal adds the last NUL
@@ -62,7 +68,10 @@ uint64_t ReadNumberField(HWND dialog) {
     return NumberFromText(text);
 }
 
+void FitLabelPicture();
+
 void PaintLabelFromPicture() {
+    FitLabelPicture();
     PAINTSTRUCT paint;
     HDC target = BeginPaint(pathLabel, &paint);
     RECT client;
@@ -79,6 +88,7 @@ void DrawOntoLabel(HDC labelWindowDC, const RECT& client, const wchar_t* text) {
     // DT_MODIFYSTRING may write an ellipsis of up to 4 units beyond the text.
     wchar_t scratch[512 + 8];
     lstrcpynW(scratch, text, 512);
+    if (text != labelText) lstrcpynW(labelText, text, 512);
     RECT box = client;
     DrawTextW(labelDC, scratch, -1, &box, DT_SINGLELINE | DT_PATH_ELLIPSIS | DT_MODIFYSTRING);
     // The label's text is what it shows, for other programs and screen
@@ -99,13 +109,14 @@ void SetUpLabelPicture() {
     labelOriginalBrush = SelectObject(labelDC, GetSysColorBrush(COLOR_BTNFACE));
     HFONT font = reinterpret_cast<HFONT>(SendMessageW(pathLabel, WM_GETFONT, 0, 0));
     labelOriginalFont = font ? SelectObject(labelDC, font) : nullptr;
+    labelSize = SIZE{client.right - client.left, client.bottom - client.top};
+    labelFont = font;
     PatBlt(labelDC, client.left, client.top, client.right - client.left, client.bottom - client.top,
            PATCOPY);
     SetTextColor(labelDC, GetSysColor(COLOR_WINDOWTEXT));
     SetBkMode(labelDC, TRANSPARENT);
-    wchar_t text[512] = L"";
-    GetWindowTextW(pathLabel, text, 512);
-    if (text[0] != L'\0') DrawOntoLabel(windowDC, client, text);
+    if (labelText[0] == L'\0') GetWindowTextW(pathLabel, labelText, 512);
+    if (labelText[0] != L'\0') DrawOntoLabel(windowDC, client, labelText);
     ReleaseDC(pathLabel, windowDC);
 }
 
@@ -121,6 +132,20 @@ void ReleaseLabelPicture() {
     labelDC = nullptr;
     labelBitmap = nullptr;
     labelOriginalBitmap = labelOriginalBrush = labelOriginalFont = nullptr;
+}
+
+// Makes the picture anew when the label's size or font is no longer the one
+// it was made for.
+void FitLabelPicture() {
+    if (!pathLabel || !labelDC) return;
+    RECT client;
+    GetClientRect(pathLabel, &client);
+    if (client.right - client.left == labelSize.cx && client.bottom - client.top == labelSize.cy &&
+        reinterpret_cast<HFONT>(SendMessageW(pathLabel, WM_GETFONT, 0, 0)) == labelFont) {
+        return;
+    }
+    ReleaseLabelPicture();
+    SetUpLabelPicture();
 }
 
 BOOL OnNumberChanged(HWND dialog);
@@ -243,6 +268,7 @@ BOOL OnStart(HWND dialog) {
 
 BOOL OnDestroy() {
     ReleaseLabelPicture();
+    labelText[0] = L'\0';
     if (labelPaintHook) UnhookWindowsHookEx(labelPaintHook);
     if (keyFilterHook) UnhookWindowsHookEx(keyFilterHook);
     labelPaintHook = keyFilterHook = nullptr;
@@ -416,6 +442,7 @@ LRESULT CALLBACK LabelPaintProc(int code, WPARAM wParam, LPARAM lParam) {
 }
 
 void DrawPathLabel(const wchar_t* text) {
+    FitLabelPicture();
     HDC windowDC = GetDC(pathLabel);
     RECT client;
     GetClientRect(pathLabel, &client);

@@ -8,6 +8,7 @@
 #include <cwchar>
 
 #include "resources/resource_ids.h"
+#include "ui/display_scale.h"
 #include "ui/format_text.h"
 
 HWND logWindow;
@@ -18,6 +19,12 @@ LogView* theLogView;  // the stream callbacks' way to the buffer
 
 HHOOK messageHook;
 HHOOK callWndHook;
+bool richEdit2;  // the control takes a line spacing (Riched20.dll)
+
+// The text's size at every scale: the points FixedSys shows at 96 DPI, the
+// control's own 10 points. And the margins at 96 DPI.
+const int kLogTextTwips = 200;
+const int kLogMarginPixels = 10;
 
 void ReleaseLogViewAtExit() {
     if (theLogView) theLogView->Release();
@@ -51,16 +58,48 @@ void PutCaretAtEnd() {
     SendMessageW(logWindow, EM_SETSEL, first + length, first + length);
 }
 
-void SetLineSpacing() {
+// The text's face and size at a scale. At 96 DPI the pane has the raster
+// face FixedSys at the control's own size; a raster face comes in few sizes
+// (Windows scales it only by whole multiples, and blocky), so at any other
+// scale the pane takes MS Gothic, a monospaced outline face with the Japanese
+// glyphs, at the points FixedSys shows at 96 DPI. Sizes go to the control in
+// points at its own resolution, which can differ from the window's.
+void SetTextFace(UINT dpi, int controlDpi, bool atCreation) {
+    CHARFORMATW face = {};
+    face.cbSize = sizeof(face);
+    face.dwMask = CFM_FACE;
+    if (dpi == kBaseDpi) {
+        std::wcscpy(face.szFaceName, L"FixedSys");
+    } else {
+        std::wcscpy(face.szFaceName, L"MS Gothic");
+        face.dwMask |= CFM_CHARSET;
+        face.bCharSet = SHIFTJIS_CHARSET;
+        face.bPitchAndFamily = FIXED_PITCH | FF_MODERN;
+    }
+    if (!atCreation || dpi != kBaseDpi) {
+        face.dwMask |= CFM_SIZE;
+        face.yHeight = MulDiv(kLogTextTwips, static_cast<int>(dpi), controlDpi);
+        // The text streamed in when the pane rolls takes the default format.
+        SendMessageW(logWindow, EM_SETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&face));
+    }
+    SendMessageW(logWindow, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&face));
+}
+
+// The spacing formula at the window's scale: the DC's text height as the
+// window's scale draws it, in twips of that scale, handed to the control in
+// twips of its own resolution.
+void SetLineSpacing(UINT dpi) {
     HDC dc = GetDC(logWindow);
     if (!dc) return;  // keep the control's spacing
     TEXTMETRICW metrics = {};
     BOOL haveMetrics = GetTextMetricsW(dc, &metrics);
     int pixelsPerInch = GetDeviceCaps(dc, LOGPIXELSY);
     ReleaseDC(logWindow, dc);
-    if (!haveMetrics) return;
-    LONG twips = LineSpacingTwips(metrics.tmHeight, pixelsPerInch);
+    if (!haveMetrics || pixelsPerInch <= 0) return;
+    LONG twips = LineSpacingTwips(MulDiv(metrics.tmHeight, static_cast<int>(dpi), pixelsPerInch),
+                                  static_cast<int>(dpi));
     if (twips <= 0) return;
+    twips = MulDiv(twips, static_cast<int>(dpi), pixelsPerInch);
 
     PARAFORMAT2 format = {};
     format.cbSize = sizeof(format);
@@ -70,6 +109,32 @@ void SetLineSpacing() {
     format.bLineSpacingRule = 4;
     format.dyLineSpacing = twips;
     SendMessageW(logWindow, EM_SETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&format));
+}
+
+// Face, line spacing and margins at a scale. The paragraph format applies to
+// the selected paragraphs: all of them, then the caret goes back.
+void ApplyScale(UINT dpi, bool atCreation) {
+    HDC dc = GetDC(logWindow);
+    const int controlDpi = dc ? GetDeviceCaps(dc, LOGPIXELSY) : 0;
+    if (dc) ReleaseDC(logWindow, dc);
+    SetTextFace(dpi, controlDpi > 0 ? controlDpi : static_cast<int>(dpi), atCreation);
+    if (richEdit2) {
+        CHARRANGE selection = {};
+        SendMessageW(logWindow, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
+        CHARRANGE all = {0, -1};
+        if (!atCreation) {
+            SendMessageW(logWindow, WM_SETREDRAW, FALSE, 0);  // no flash of the selection
+            SendMessageW(logWindow, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&all));
+        }
+        SetLineSpacing(dpi);
+        if (!atCreation) {
+            SendMessageW(logWindow, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&selection));
+            SendMessageW(logWindow, WM_SETREDRAW, TRUE, 0);
+        }
+    }
+    const int margin = ScaleToDpi(kLogMarginPixels, dpi);
+    SendMessageW(logWindow, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN,
+                 MAKELPARAM(margin, margin));
 }
 
 }  // namespace
@@ -174,13 +239,8 @@ int LogView::Create(HINSTANCE instance, HWND parent, int x, int y, int width, in
                         height, parent, reinterpret_cast<HMENU>(IDC_LOGVIEW), instance, nullptr);
     if (!logWindow) EndProcess();
 
-    CHARFORMATW face = {};
-    face.cbSize = sizeof(face);
-    face.dwMask = CFM_FACE;
-    std::wcscpy(face.szFaceName, L"FixedSys");
-    SendMessageW(logWindow, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&face));
-    if (version2) SetLineSpacing();
-    SendMessageW(logWindow, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELPARAM(10, 10));
+    richEdit2 = version2;
+    ApplyScale(WindowDpi(parent), true);
 
     streamBuffer = nullptr;
     lineCount = 0;
@@ -275,6 +335,30 @@ void LogView::AppendLine(const wchar_t* text) {
     // shown one or moved its thumb.
     RedrawWindow(logWindow, nullptr, nullptr,
                  RDW_FRAME | RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+}
+
+void LogView::SetScale(UINT dpi) {
+    if (logWindow) ApplyScale(dpi, false);
+}
+
+int LogView::TopLine() {
+    return logWindow ? static_cast<int>(SendMessageW(logWindow, EM_GETFIRSTVISIBLELINE, 0, 0)) : 0;
+}
+
+// By pixels: a scroll by lines may count in another line height than the
+// text's.
+void LogView::ShowLineAtTop(int line) {
+    if (!logWindow) return;
+    UpdateWindow(logWindow);  // the lines are laid out anew as they are painted
+    POINT scroll = {};
+    SendMessageW(logWindow, EM_GETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&scroll));
+    POINTL at = {};
+    SendMessageW(logWindow, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&at),
+                 SendMessageW(logWindow, EM_LINEINDEX, static_cast<WPARAM>(line), 0));
+    RECT text = {};
+    SendMessageW(logWindow, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&text));
+    scroll.y += at.y - text.top;
+    SendMessageW(logWindow, EM_SETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&scroll));
 }
 
 void LogView::Release() {

@@ -29,6 +29,11 @@ struct LogView {
     // failure ends the process.
     int Create(HINSTANCE instance, HWND parent, int x, int y, int width, int height,
                uint64_t requestedBufferSize, int lineLimit);
+    // Face, line spacing and margins for a new scale; the text stays.
+    void SetScale(UINT dpi);
+    // The first line the pane shows, and scrolling a line to the top.
+    int TopLine();
+    void ShowLineAtTop(int line);
     // Installs the two input hooks for the calling (UI) thread.
     void HookInput();
     // Appends one line (no line breaks; may be empty). Not reentrant: callers

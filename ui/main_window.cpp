@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <richedit.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cwchar>
 
@@ -11,6 +12,7 @@
 #include "ui/about_box.h"
 #include "ui/command_bar.h"
 #include "ui/directory_of_path.h"
+#include "ui/display_scale.h"
 #include "ui/job_commands.h"
 #include "ui/job_reports.h"
 #include "ui/log_view.h"
@@ -19,6 +21,10 @@ HINSTANCE mainInstance;
 HWND mainWindowHandle;
 
 namespace {
+
+// The main window's scale: read when it is created, then as each change
+// tells it (the system may answer the old one while the change is handled).
+UINT mainWindowDpi = kBaseDpi;
 
 const wchar_t kClassName[] = L"QRNLMainWindow";
 
@@ -56,12 +62,48 @@ void LayOut(HWND window, WPARAM sizeType, LPARAM size) {
     GetClientRect(toolBar.window, &toolbarClient);
     SendMessageW(statusBar.window, WM_SIZE, sizeType, size);
     GetClientRect(statusBar.window, &statusClient);
-    LogPlacement place = PlaceLog(mainClient, toolbarClient, statusClient);
+    // The gap scales, but the log never starts below the toolbar's frame,
+    // which the system keeps at its own width: a row between them would show
+    // no background.
+    RECT toolbarFrame = {};
+    GetWindowRect(toolBar.window, &toolbarFrame);
+    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&toolbarFrame), 2);
+    const int gap = std::min(ScaleToDpi(2, mainWindowDpi),
+                             std::max<int>(2, toolbarFrame.bottom - toolbarClient.bottom));
+    LogPlacement place = PlaceLog(mainClient, toolbarClient, statusClient, gap);
     MoveWindow(logWindow, place.x, place.y, place.width, place.height, TRUE);
     if (sizeType == SIZE_RESTORED || sizeType == SIZE_MAXIMIZED) {
         RefreshLogScroll();
         RestoreTitle(window);
     }
+}
+
+// The window moved to a monitor of another scale (or the scale changed):
+// every pane is rebuilt for it, then the window takes the rectangle the
+// system suggests and lays the panes out in it. The log's top line stays at
+// the top: its scroll position in pixels would mean another line.
+void Rescale(HWND window, UINT dpi, const RECT* suggested) {
+    const int topLine = logView.TopLine();
+    mainWindowDpi = dpi;
+    toolBar.SetScale(dpi);
+    statusBar.SetScale(dpi);
+    logView.SetScale(dpi);
+    if (suggested) {
+        SetWindowPos(window, nullptr, suggested->left, suggested->top,
+                     suggested->right - suggested->left, suggested->bottom - suggested->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    // Also when the size stayed and no WM_SIZE came.
+    RECT client;
+    GetClientRect(window, &client);
+    const WPARAM sizeType = IsIconic(window)   ? SIZE_MINIMIZED
+                            : IsZoomed(window) ? SIZE_MAXIMIZED
+                                               : SIZE_RESTORED;
+    LayOut(window, sizeType, MAKELPARAM(client.right, client.bottom));
+    logView.ShowLineAtTop(topLine);
+    // Every pane drew at the old scale: all of it anew, frames included.
+    RedrawWindow(window, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
 }
 
 void ScrollLogByWheel(WPARAM wParam) {
@@ -97,13 +139,14 @@ void CloseUnlessBusy(HWND window) {
 
 }  // namespace
 
-LogPlacement PlaceLog(const RECT& mainClient, const RECT& toolbarClient, const RECT& statusClient) {
+LogPlacement PlaceLog(const RECT& mainClient, const RECT& toolbarClient, const RECT& statusClient,
+                      int gap) {
     LogPlacement place;
     place.x = toolbarClient.left;
-    place.y = toolbarClient.bottom + 2;
+    place.y = toolbarClient.bottom + gap;
     place.width = mainClient.right;
     place.height = mainClient.bottom - (toolbarClient.bottom - toolbarClient.top) -
-                   (statusClient.bottom - statusClient.top) - 2;
+                   (statusClient.bottom - statusClient.top) - gap;
     return place;
 }
 
@@ -138,6 +181,7 @@ bool HelpFilePath(wchar_t* path, size_t size) {
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_CREATE:
+            mainWindowDpi = WindowDpi(window);
             InitCommonControls();
             menuBar.Create(window, mainInstance);
             toolBar.Create(mainInstance, window);
@@ -153,6 +197,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             return 0;
         case WM_CLOSE:
             CloseUnlessBusy(window);
+            return 0;
+        case WM_DPICHANGED:
+            Rescale(window, HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
             return 0;
         case WM_ERASEBKGND:
             // The panes cover the client area: nothing of the window's own is

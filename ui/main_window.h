@@ -17,14 +17,16 @@ void CreateMainWindow(HINSTANCE instance, int showCommand);
 void ShutdownMainWindow();
 
 // The log's place between the toolbar and the status bar, from the three
-// client rectangles. The height is kept as computed, negative included.
+// client rectangles and the gap under the toolbar (2 pixels at 96 DPI, at
+// the window's scale). The height is kept as computed, negative included.
 struct LogPlacement {
     int x;
     int y;
     int width;
     int height;
 };
-LogPlacement PlaceLog(const RECT& mainClient, const RECT& toolbarClient, const RECT& statusClient);
+LogPlacement PlaceLog(const RECT& mainClient, const RECT& toolbarClient, const RECT& statusClient,
+                      int gap);
 
 // Wheel turn to scroll steps: positive scrolls up, negative down. The
 // page-wise setting (WHEEL_PAGESCROLL) gives the number of pages instead,

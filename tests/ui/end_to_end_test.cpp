@@ -92,32 +92,9 @@ std::string DismissBox() {
     Type("\r");
     return WaitUntil([&] { return !IsWindow(box); }) ? text : "stayed: " + text;
 }
-// The screen's pixels in a rectangle (opaque 0xAARRGGBB, top row first);
-// with a name, also saved as a picture in the screenshot folder.
-std::vector<uint32_t> Screen(int x, int y, int width, int height, const char* name = nullptr) {
-    std::vector<uint32_t> pixels(static_cast<size_t>(width) * height);
-    BITMAPINFOHEADER info = {sizeof info, width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    HDC screen = GetDC(nullptr), memory = CreateCompatibleDC(screen);
-    void* bits = nullptr;
-    HGDIOBJ old =
-        SelectObject(memory, CreateDIBSection(screen, (BITMAPINFO*)&info, 0, &bits, nullptr, 0));
-    BitBlt(memory, 0, 0, width, height, screen, x, y, SRCCOPY);
-    GdiFlush();
-    for (size_t i = 0; i < pixels.size(); ++i)
-        pixels[i] = static_cast<uint32_t*>(bits)[i] | 0xFF000000u;
-    DeleteObject(SelectObject(memory, old));
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    const DWORD offset = sizeof(BITMAPFILEHEADER) + sizeof info, bytes = pixels.size() * 4;
-    BITMAPFILEHEADER file = {0x4D42, offset + bytes, 0, 0, offset};
-    if (FILE* out = name ? fopen((shotFolder + "\\" + name + ".bmp").c_str(), "wb") : nullptr) {
-        fwrite(&file, sizeof file, 1, out), fwrite(&info, sizeof info, 1, out);
-        fwrite(pixels.data(), bytes, 1, out), fclose(out);
-    }
-    return pixels;
-}
 void Screenshot(const char* name) {
-    Screen(0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), name);
+    Screen(0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN),
+           shotFolder + "\\" + name + ".bmp");
 }
 // A job is over when OnJobEnd has run (the end report comes before it); OnJobEnd puts back
 // the title, so a title changed before the job started tells when.

@@ -6,6 +6,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -103,4 +105,29 @@ inline void PumpFor(DWORD ms, const std::function<bool()>& done = nullptr) {
         if ((done && done()) || GetTickCount() - start >= ms) return;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     }
+}
+// The screen's pixels in a rectangle (opaque 0xAARRGGBB, top row first); with a path, also
+// saved there as a picture (BMP).
+inline std::vector<uint32_t> Screen(int x, int y, int width, int height,
+                                    const std::string& path = "") {
+    std::vector<uint32_t> pixels(static_cast<size_t>(width) * height);
+    BITMAPINFOHEADER info = {sizeof info, width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    HDC screen = GetDC(nullptr), memory = CreateCompatibleDC(screen);
+    void* bits = nullptr;
+    HGDIOBJ old =
+        SelectObject(memory, CreateDIBSection(screen, (BITMAPINFO*)&info, 0, &bits, nullptr, 0));
+    BitBlt(memory, 0, 0, width, height, screen, x, y, SRCCOPY);
+    GdiFlush();
+    for (size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = static_cast<uint32_t*>(bits)[i] | 0xFF000000u;
+    DeleteObject(SelectObject(memory, old));
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    const DWORD offset = sizeof(BITMAPFILEHEADER) + sizeof info, bytes = pixels.size() * 4;
+    BITMAPFILEHEADER file = {0x4D42, offset + bytes, 0, 0, offset};
+    if (FILE* out = path.empty() ? nullptr : fopen(path.c_str(), "wb")) {
+        fwrite(&file, sizeof file, 1, out), fwrite(&info, sizeof info, 1, out);
+        fwrite(pixels.data(), bytes, 1, out), fclose(out);
+    }
+    return pixels;
 }
