@@ -8,6 +8,10 @@
 // Module of the string table; the main window stores it on creation.
 extern HINSTANCE reportInstance;
 
+// UI thread, before a job starts: lets the reports run on the UI thread in one
+// message each. Without it they run on the calling thread.
+void PrepareJobReports();
+
 void ReportStarted();
 void ReportFinished();
 void ReportStopped();
