@@ -87,21 +87,19 @@ void PutLimb(uint64_t limb, char* out) {
 // count characters of the number written with every limb at eighteen
 // digits, from index at on (0 is the top limb's first); the top limb's
 // leading zeros are spaces. The layout keeps only the ones that pad the
-// digits to whole groups.
+// digits to whole groups. Reads limbs[0 .. limbCount) of the layout.
 void PutDigits(const ResultFileLayout& layout, char* out, uint64_t at, uint64_t count) {
+    const uint64_t* const limbs = layout.limbs;
     while (count > 0) {
         const uint64_t limb = layout.limbCount - 1 - at / kLimbDigits;
         const uint64_t within = at % kLimbDigits;
         const uint64_t take = count < kLimbDigits - within ? count : kLimbDigits - within;
         if (take == kLimbDigits && limb + 1 < layout.limbCount) {
-            PutLimb(AccLimb(limb), out);
+            PutLimb(limbs[limb], out);
         } else {
             char digits[kLimbDigits];
-            PutLimb(AccLimb(limb), digits);
-            if (limb + 1 == layout.limbCount) {
-                const uint64_t zeros = kLimbDigits - DigitsOfLimb(AccLimb(limb));
-                std::memset(digits, ' ', zeros);
-            }
+            PutLimb(limbs[limb], digits);
+            if (limb + 1 == layout.limbCount) std::memset(digits, ' ', layout.topZeros);
             std::memcpy(out, digits + within, take);
         }
         out += take;
@@ -129,18 +127,6 @@ void FormatPart(void* context, unsigned part) {
 constexpr uint64_t kPartBytes = 1 << 16;
 constexpr unsigned kPartsPerThread = 4;
 
-void FormatSlice(const ResultFileLayout& layout, char* out, uint64_t from, uint64_t to) {
-    const uint64_t most = TeamSize() * kPartsPerThread;
-    uint64_t parts = (to - from) / kPartBytes;
-    parts = parts < 1 ? 1 : parts > most ? most : parts;
-    Slice slice{&layout, out, from, to, static_cast<unsigned>(parts)};
-    if (parts == 1) {
-        FormatPart(&slice, 0);
-    } else {
-        TeamRun(slice.parts, FormatPart, &slice);
-    }
-}
-
 // The writer's own buffer: one job writes at a time.
 char fileBuffer[kResultFileBufferBytes];
 
@@ -151,7 +137,9 @@ ResultFileLayout LayOutResultFile(uint64_t n) {
     char* end = std::to_chars(layout.header, layout.header + 20, n).ptr;
     std::memcpy(end, "!= \r\n", 5);
     layout.headerBytes = static_cast<uint64_t>(end + 5 - layout.header);
+    layout.limbs = AccBase();
     layout.limbCount = AccLimbCount();
+    layout.topZeros = kLimbDigits - DigitsOfLimb(AccLimb(layout.limbCount - 1));
     const uint64_t digits = CountResultDigits();
     layout.paddedChars = (digits + 2) / 3 * 3;
     layout.skipped = kLimbDigits * layout.limbCount - layout.paddedChars;
@@ -196,6 +184,18 @@ void FormatResultBytes(const ResultFileLayout& layout, char* out, uint64_t from,
     }
 }
 
+void FormatResultSlice(const ResultFileLayout& layout, char* out, uint64_t from, uint64_t to) {
+    const uint64_t most = TeamSize() * kPartsPerThread;
+    uint64_t parts = (to - from) / kPartBytes;
+    parts = parts < 1 ? 1 : parts > most ? most : parts;
+    Slice slice{&layout, out, from, to, static_cast<unsigned>(parts)};
+    if (parts == 1) {
+        FormatPart(&slice, 0);
+    } else {
+        TeamRun(slice.parts, FormatPart, &slice);
+    }
+}
+
 int WriteResultFile(const PathChar* path, uint64_t n) {
     return WriteResultFileThrough(path, n, fileBuffer, sizeof fileBuffer);
 }
@@ -207,7 +207,7 @@ int WriteResultFileThrough(const PathChar* path, uint64_t n, char* buffer, size_
     bool written = true;
     for (uint64_t from = 0; written && from < layout.totalBytes; from += size) {
         const uint64_t to = layout.totalBytes - from < size ? layout.totalBytes : from + size;
-        FormatSlice(layout, buffer, from, to);
+        FormatResultSlice(layout, buffer, from, to);
         written = WritePiece(file, buffer, static_cast<size_t>(to - from));
     }
     // Closing can be where a delayed write fails; such a file is not finished.
