@@ -160,9 +160,9 @@ void FormatResultBytes(const ResultFileLayout& layout, char* out, uint64_t from,
     uint64_t line = at / kLineBytes, column = at % kLineBytes;
     while (at < end) {
         const uint64_t lineStart = line * kLineChars;
-        const uint64_t chars =
-            layout.paddedChars - lineStart < kLineChars ? layout.paddedChars - lineStart
-                                                        : kLineChars;
+        const uint64_t chars = layout.paddedChars - lineStart < kLineChars
+                                   ? layout.paddedChars - lineStart
+                                   : kLineChars;
         if (column < chars) {
             const uint64_t take = chars - column < end - at ? chars - column : end - at;
             PutDigits(layout, out, layout.skipped + lineStart + column, take);

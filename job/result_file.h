@@ -19,14 +19,14 @@ using PathChar = char;
 
 // Where every byte of the file goes, from N and the accumulator's value.
 struct ResultFileLayout {
-    char header[32];       // "N!= " CR LF
+    char header[32];  // "N!= " CR LF
     uint64_t headerBytes;
     const uint64_t* limbs;  // the accumulator's, least significant first
     uint64_t limbCount;     // of the value
     uint64_t topZeros;      // leading zeros of the top limb at eighteen digits
-    uint64_t skipped;      // leading zeros of the top limb that are not spaces
-    uint64_t paddedChars;  // digits and leading spaces: three a group
-    uint64_t totalBytes;   // the whole file
+    uint64_t skipped;       // leading zeros of the top limb that are not spaces
+    uint64_t paddedChars;   // digits and leading spaces: three a group
+    uint64_t totalBytes;    // the whole file
 };
 
 ResultFileLayout LayOutResultFile(uint64_t n);

@@ -98,7 +98,8 @@ void ReportFinishedHere() {
     FormatText(block.Next(), 256, L"%I64u!の計算が完了しました。",
                jobState.n.load(std::memory_order_relaxed));
     FormatText(block.Next(), 256, L"  結果の桁数:   %I64u", job->resultDigits);
-    block.PutDuration(L"  要した時間: %3I64d日%2I64d時間%2I64d分%2I64d秒%3I64dミリ秒", job->elapsed);
+    block.PutDuration(L"  要した時間: %3I64d日%2I64d時間%2I64d分%2I64d秒%3I64dミリ秒",
+                      job->elapsed);
     block.Put(L"計算結果を以下のファイルへ保存しました。");
     // The record's path may fill its whole buffer; never read past it.
     const size_t units = sizeof job->destinationPath / sizeof(wchar_t);
@@ -119,7 +120,8 @@ void ReportStoppedHere() {
     FormatText(block.Next(), 256, L"%I64u!の計算を中止しました。", n);
     FormatText(block.Next(), 256, L"  停止位置:     *%I64u", position);
     FormatText(block.Next(), 256, L"  計算桁数:     %I64u", job->resultDigits);
-    block.PutDuration(L"  経過時間:   %3I64d日%2I64d時間%2I64d分%2I64d秒%3I64dミリ秒", job->elapsed);
+    block.PutDuration(L"  経過時間:   %3I64d日%2I64d時間%2I64d分%2I64d秒%3I64dミリ秒",
+                      job->elapsed);
     CloseEndBlock(block);
 }
 

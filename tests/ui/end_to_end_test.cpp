@@ -319,7 +319,8 @@ TEST(EndToEnd, ManyJobsRollTheLogAndItsScrollBarIsDrawn) {
              "  使用メモリ:   " + bytes + " bytes", no + "!の計算が完了しました。",
              "  結果の桁数:   " + digits, took, "計算結果を以下のファイルへ保存しました。",
              "  " + folder + "\\" + name, ""});
-        EXPECT_TRUE(ReadWholeFile(folder + "\\" + name) == ExpectedResultFile(n, ReadOracleDigits(n)))
+        EXPECT_TRUE(ReadWholeFile(folder + "\\" + name) ==
+                    ExpectedResultFile(n, ReadOracleDigits(n)))
             << name;
         DeleteFileW(Utf16(folder + "\\" + name).c_str());
     }

@@ -83,7 +83,8 @@ TEST(LogPane, RollingKeepsCharactersAndLongLinesWhole) {
         const size_t kept = std::min(i + size - 1, 300);
         const std::wstring last = all.substr(all.size() - kept * (length + 2) + 2);
         ASSERT_EQ(WindowText16(logWindow), last) << "after line " << i + size - 1;
-        ASSERT_EQ(logView.lineCount.load() > 300 ? logView.streamBuffer : last, last) << "after line " << i + size - 1;
+        ASSERT_EQ(logView.lineCount.load() > 300 ? logView.streamBuffer : last, last)
+            << "after line " << i + size - 1;
         ASSERT_TRUE(ShowsTheEnd()) << "after line " << i + size - 1;
     }
     // 40 lines of 5,000 units overfill the 64 Ki-unit buffer: the pane rolls
@@ -117,7 +118,7 @@ TEST(LogPane, LinesEndingAtTheMirrorsLimit) {
 // A text cut at every unit around two characters outside the BMP keeps whole characters.
 TEST(LogPane, CutsKeepWholeCharacters) {
     const std::wstring text = L"a\U0001D11E\U0001D11Eb";  // units: a, pair, pair, b
-    const size_t kept[] = {0, 1, 1, 3, 3, 5, 6, 6};      // for a limit of 0 to 7 units
+    const size_t kept[] = {0, 1, 1, 3, 3, 5, 6, 6};       // for a limit of 0 to 7 units
     for (size_t limit = 0; limit < 8; ++limit) {
         EXPECT_EQ(WholeCharacters(text.c_str(), limit), kept[limit]) << limit;
         wchar_t out[8];

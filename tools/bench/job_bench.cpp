@@ -48,9 +48,10 @@ double MsSince(Clock::time_point start) {
 
 enum Phase { kAllocate, kTeamStart, kLoop, kCheck, kFormat, kWrite, kTeamStop, kPhases };
 const char* const kPhaseNames[kPhases] = {
-    "allocation (result and work memory)", "team start", "loop (the stopwatch's span)",
-    "check (two halves on the team)", "formatting the file (on the team)",
-    "writing it (one call, open and close)", "team stop, memory given back"};
+    "allocation (result and work memory)", "team start",
+    "loop (the stopwatch's span)",         "check (two halves on the team)",
+    "formatting the file (on the team)",   "writing it (one call, open and close)",
+    "team stop, memory given back"};
 
 struct Run {
     double ms[kPhases] = {};
@@ -80,8 +81,8 @@ bool WriteBytes(const std::string& path, const char* bytes, uint64_t size) {
                               CREATE_ALWAYS, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
-    const bool ok = WriteFile(file, bytes, static_cast<DWORD>(size), &written, nullptr) &&
-                    written == size;
+    const bool ok =
+        WriteFile(file, bytes, static_cast<DWORD>(size), &written, nullptr) && written == size;
     return CloseHandle(file) && ok;
 #else
     const int file = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -197,7 +198,8 @@ int main(int argc, char** argv) {
         if (i == 0 || r.fileThroughWork < best.fileThroughWork) {
             best.fileThroughWork = r.fileThroughWork;
         }
-        if (i == 0 || r.fileThrough64k < best.fileThrough64k) best.fileThrough64k = r.fileThrough64k;
+        if (i == 0 || r.fileThrough64k < best.fileThrough64k)
+            best.fileThrough64k = r.fileThrough64k;
     }
     const std::string file = ReadFile(out);
     std::printf("%llu!, %u threads, best of %u, ms\n", static_cast<unsigned long long>(n),
@@ -234,9 +236,10 @@ int main(int argc, char** argv) {
         }
         const bool same = fileDigits == digits;
         ok = ok && same;
-        std::printf("GMP fac_ui + get_str %8.2f ms: the job's phases are %.3f of it; the file %s "
-                    "GMP's digits\n",
-                    gmpBest, total / gmpBest, same ? "holds" : "DIFFERS FROM");
+        std::printf(
+            "GMP fac_ui + get_str %8.2f ms: the job's phases are %.3f of it; the file %s "
+            "GMP's digits\n",
+            gmpBest, total / gmpBest, same ? "holds" : "DIFFERS FROM");
     }
 #endif
     std::printf("%s\n", ok ? "every run checked and written" : "A RUN FAILED");
