@@ -1,5 +1,6 @@
 #include "ui/job_reports.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cwchar>
 
@@ -31,10 +32,14 @@ LRESULT CALLBACK ReportWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
+bool OffTheUiThread() {
+    return reportWindow && GetWindowThreadProcessId(reportWindow, nullptr) != GetCurrentThreadId();
+}
+
 // Runs body on the UI thread and returns when it is done; without the
 // window (not prepared, or refused by the system) on this thread.
 void OnUiThread(void (*body)()) {
-    if (reportWindow && GetWindowThreadProcessId(reportWindow, nullptr) != GetCurrentThreadId()) {
+    if (OffTheUiThread()) {
         SendMessageW(reportWindow, kRunReport, reinterpret_cast<WPARAM>(body), 0);
     } else {
         body();
@@ -92,7 +97,17 @@ void ReportStartedHere() {
     statusBar.SetText(status);
 }
 
+// The started report is posted: the loop need not wait for the UI thread.
+// It still comes first in the log: every later report and tick runs it
+// first if it is still waiting (a sent end report would otherwise overtake
+// it, and a tick comes only when no posted message waits).
+std::atomic<int> startedWaiting{0};
+void ReportWaitingStart() {
+    if (startedWaiting.exchange(0) != 0) ReportStartedHere();
+}
+
 void ReportFinishedHere() {
+    ReportWaitingStart();
     const FactorialJob* job = jobState.job;
     Block block;
     FormatText(block.Next(), 256, L"%I64u!の計算が完了しました。",
@@ -111,6 +126,7 @@ void ReportFinishedHere() {
 }
 
 void ReportStoppedHere() {
+    ReportWaitingStart();
     const FactorialJob* job = jobState.job;
     uint64_t n = jobState.n.load(std::memory_order_relaxed);
     uint64_t position = jobState.currentMultiplier.load(std::memory_order_relaxed);
@@ -126,6 +142,7 @@ void ReportStoppedHere() {
 }
 
 void ReportFailedHere() {
+    ReportWaitingStart();
     Block block;
     block.Put(L"下記エラーが発生したので、処理を中止しました。");
     wchar_t message[512] = L"";
@@ -147,12 +164,19 @@ void PrepareJobReports() {
                                    nullptr, type.hInstance, nullptr);
 }
 
-void ReportStarted() { OnUiThread(ReportStartedHere); }
+void ReportStarted() {
+    startedWaiting = 1;
+    if (!OffTheUiThread() ||
+        !PostMessageW(reportWindow, kRunReport, reinterpret_cast<WPARAM>(ReportWaitingStart), 0)) {
+        ReportWaitingStart();
+    }
+}
 void ReportFinished() { OnUiThread(ReportFinishedHere); }
 void ReportStopped() { OnUiThread(ReportStoppedHere); }
 void ReportFailed() { OnUiThread(ReportFailedHere); }
 
 void CALLBACK ProgressTicker(HWND window, UINT, UINT_PTR, DWORD) {
+    ReportWaitingStart();
     if (jobState.timerId == 0) return;
     if (WaitForSingleObject(jobState.semaphore, 10) != WAIT_OBJECT_0) return;
     uint64_t n = jobState.n.load(std::memory_order_relaxed);

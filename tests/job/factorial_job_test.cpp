@@ -212,6 +212,16 @@ TEST_F(FactorialJobTest, FinishedJobsWriteTheirFileAndReportOnce) {
     }
 }
 
+// This thread looks away until the job's end report is on its way: the started report, posted
+// long before, still comes first.
+TEST_F(FactorialJobTest, StartedReportComesFirstWhenTheUiThreadIsLate) {
+    Launch(47, folder + "late.txt");
+    for (int i = 0; i < 30000 && computingAtEnd.load() == -1; ++i) Sleep(1);
+    PumpFor(120000, [] { return !JobIsSetUp(); });
+    EXPECT_EQ(Ending(), Finished(47));
+    ExpectEnded();
+}
+
 // Stops, faults (in the worker and in a helper's part), statuses and wrong values at a
 // checkpoint of 1000! (250, 500, 1000) or 100! (the only one): the job ends there without a
 // file, a wrong value failing the check whether the job finished or stopped, and the next runs.

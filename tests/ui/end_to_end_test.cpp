@@ -30,11 +30,13 @@ HWND WaitFor(bool (*match)(HWND), DWORD timeoutMs = 30000) {
 bool IsSaveDialog(HWND w) { return WindowText(w) == "保存先ファイル名を指定"; }
 Lines LogLines() { return SplitLines(ControlText(mainWindow, IDC_LOGVIEW)); }
 
-// Waits until the log's last `size` lines begin with `first`; returns them.
-Lines WaitForBlock(const std::string& first, size_t size) {
+// Waits until the log's last `size` lines begin with `first`, looking every `periodMs`; returns
+// them.
+Lines WaitForBlock(const std::string& first, size_t size, DWORD periodMs = 20) {
     Lines lines;
     WaitUntil(
-        [&] { return (lines = LogLines()).size() >= size && lines[lines.size() - size] == first; });
+        [&] { return (lines = LogLines()).size() >= size && lines[lines.size() - size] == first; },
+        30000, periodMs);
     return lines.size() >= size ? Lines(lines.end() - size, lines.end()) : Lines{};
 }
 // The target enabled, its window in front and enabled (no modal above), the program idle.
@@ -269,7 +271,7 @@ TEST(EndToEnd, MillionToTheEndWritesGmpsDigits) {
     QueryPerformanceFrequency(&frequency);
     Click(GetDlgItem(dialog, IDC_START));
     QueryPerformanceCounter(&clicked);
-    Lines block = WaitForBlock("1000000!の計算が完了しました。", 6);
+    Lines block = WaitForBlock("1000000!の計算が完了しました。", 6, 5);  // timed: look often
     QueryPerformanceCounter(&reported);
     ASSERT_EQ(block.size(), 6u) << "no finished report";
     EXPECT_TRUE(WaitForJobEnd());
