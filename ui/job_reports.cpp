@@ -20,13 +20,19 @@ const size_t kLongLineUnits = 2 + 511 + 1;
 
 // A message-only window of the UI thread that runs a report there: the
 // worker's report becomes one message to the UI thread, and the log, status
-// bar and command changes it makes are calls on their own thread.
+// bar and command changes it makes are calls on their own thread. The
+// message carries nothing: it runs the report handed over beside it, if
+// any, so one that another program sends does nothing.
 HWND reportWindow;
 const UINT kRunReport = WM_APP + 1;
+std::atomic<void (*)()> handedOver{nullptr};
+std::atomic<int> startedWaiting{0};
+void ReportWaitingStart();
 
 LRESULT CALLBACK ReportWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == kRunReport) {
-        reinterpret_cast<void (*)()>(wParam)();
+        ReportWaitingStart();
+        if (void (*const body)() = handedOver.exchange(nullptr)) body();
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
@@ -40,7 +46,8 @@ bool OffTheUiThread() {
 // window (not prepared, or refused by the system) on this thread.
 void OnUiThread(void (*body)()) {
     if (OffTheUiThread()) {
-        SendMessageW(reportWindow, kRunReport, reinterpret_cast<WPARAM>(body), 0);
+        handedOver = body;
+        SendMessageW(reportWindow, kRunReport, 0, 0);
     } else {
         body();
     }
@@ -98,16 +105,15 @@ void ReportStartedHere() {
 }
 
 // The started report is posted: the loop need not wait for the UI thread.
-// It still comes first in the log: every later report and tick runs it
-// first if it is still waiting (a sent end report would otherwise overtake
-// it, and a tick comes only when no posted message waits).
-std::atomic<int> startedWaiting{0};
+// It still comes first in the log: the report window's every message and
+// every tick run it first if it is still waiting (a sent end report would
+// otherwise overtake it, and a tick comes only when no posted message
+// waits).
 void ReportWaitingStart() {
     if (startedWaiting.exchange(0) != 0) ReportStartedHere();
 }
 
 void ReportFinishedHere() {
-    ReportWaitingStart();
     const FactorialJob* job = jobState.job;
     Block block;
     FormatText(block.Next(), 256, L"%I64u!の計算が完了しました。",
@@ -126,7 +132,6 @@ void ReportFinishedHere() {
 }
 
 void ReportStoppedHere() {
-    ReportWaitingStart();
     const FactorialJob* job = jobState.job;
     uint64_t n = jobState.n.load(std::memory_order_relaxed);
     uint64_t position = jobState.currentMultiplier.load(std::memory_order_relaxed);
@@ -142,7 +147,6 @@ void ReportStoppedHere() {
 }
 
 void ReportFailedHere() {
-    ReportWaitingStart();
     Block block;
     block.Put(L"下記エラーが発生したので、処理を中止しました。");
     wchar_t message[512] = L"";
@@ -166,8 +170,7 @@ void PrepareJobReports() {
 
 void ReportStarted() {
     startedWaiting = 1;
-    if (!OffTheUiThread() ||
-        !PostMessageW(reportWindow, kRunReport, reinterpret_cast<WPARAM>(ReportWaitingStart), 0)) {
+    if (!OffTheUiThread() || !PostMessageW(reportWindow, kRunReport, 0, 0)) {
         ReportWaitingStart();
     }
 }
