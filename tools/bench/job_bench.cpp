@@ -56,6 +56,7 @@ const char* const kPhaseNames[kPhases] = {
 struct Run {
     double ms[kPhases] = {};
     double fileThroughWork = 0, fileThrough64k = 0;
+    uint64_t workBytes = 0, workPeak = 0;  // the file's slice included
     bool ok = false;
 };
 
@@ -150,6 +151,8 @@ Run RunJob(uint64_t n, const std::string& out) {
     r.fileThrough64k = MsSince(t);
     WorkGive(workBase);
 
+    r.workBytes = WorkMemoryBytes();
+    r.workPeak = WorkPeakBytes();
     t = Clock::now();
     TeamStop();
     ok = WorkMemoryRelease() == 0 && ok;
@@ -200,6 +203,8 @@ int main(int argc, char** argv) {
         }
         if (i == 0 || r.fileThrough64k < best.fileThrough64k)
             best.fileThrough64k = r.fileThrough64k;
+        best.workBytes = r.workBytes;
+        best.workPeak = r.workPeak;
     }
     const std::string file = ReadFile(out);
     std::printf("%llu!, %u threads, best of %u, ms\n", static_cast<unsigned long long>(n),
@@ -210,6 +215,10 @@ int main(int argc, char** argv) {
         total += best.ms[p];
     }
     std::printf("  %-40s %8.2f\n", "sum of the phases", total);
+    std::printf(
+        "work memory beyond the result: %.2f MB, at most %.2f MB in use, the file's slice "
+        "included\n",
+        best.workBytes / 1e6, best.workPeak / 1e6);
     std::printf("the file alone, %zu bytes:\n", file.size());
     std::printf("  %-40s %8.2f\n", "formatted and written via work memory", best.fileThroughWork);
     std::printf("  %-40s %8.2f\n", "through the writer's own 64 KiB", best.fileThrough64k);
