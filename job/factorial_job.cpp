@@ -72,8 +72,41 @@ void MultiplyLoop(void*) {
     jobState.currentMultiplier.store(n + 1, std::memory_order_relaxed);
 }
 
-bool checkPassed;
-void CheckResult(void*) { checkPassed = AccHoldsFactorial(held); }
+// The check's two halves, n! and the value modulo the same primes, side by side.
+uint64_t expectedResidues[kCheckPrimes], heldResidues[kCheckPrimes];
+bool limbsFit, checkPassed;
+void CheckHalf(void*, unsigned part) {
+    if (part == 0) {
+        FactorialResidues(held, expectedResidues);
+    } else {
+        limbsFit = AccResidues(heldResidues);
+    }
+}
+void CheckResult(void*) {
+    TeamRun(2, CheckHalf, nullptr);
+    checkPassed = limbsFit;
+    for (int i = 0; i < kCheckPrimes; ++i) {
+        checkPassed = checkPassed && heldResidues[i] == expectedResidues[i];
+    }
+}
+
+// The bottom of the work memory, taken when it is allocated: after the loop
+// the whole block is free again for the file.
+uint64_t* workBase;
+
+// The file goes out through the work memory, whose pages the loop has
+// touched already, in as few slices as it allows; a block smaller than the
+// writer's own buffer leaves the job to that.
+int WriteThroughWorkMemory(const FactorialJob* job) {
+    const uint64_t n = jobState.n.load(std::memory_order_relaxed);
+    const uint64_t bytes = WorkMemoryBytes();
+    if (bytes < kResultFileBufferBytes) return WriteResultFile(job->destinationPath, n);
+    WorkGive(workBase);
+    char* const buffer = reinterpret_cast<char*>(WorkTake(bytes / 8));
+    const int result = WriteResultFileThrough(job->destinationPath, n, buffer, bytes);
+    WorkGive(workBase);
+    return result;
+}
 
 // A fault in a helper's part, raised again on the worker inside its guard, so
 // it ends the job as one in the worker's own part would.
@@ -88,43 +121,38 @@ Ending FailOnFault(DWORD fault) {
     return Fail(fault == kDivideFault ? IDS_ERR_DIVIDE : IDS_ERR_ILLEGAL);
 }
 
+// The loop's result, checked, and the file, or why there is none.
+Ending CheckAndWrite(FactorialJob* job) {
+    ElapsedStartToEnd(&job->elapsed);
+    job->resultDigits = CountResultDigits();
+    const int32_t status = jobState.multiplyStatus.load(std::memory_order_relaxed);
+    if (status == kAccOverflow) return Fail(IDS_ERR_OVERFLOW);
+    if (status == kAccNoRoom) return Fail(IDS_ERR_NO_ROOM);
+    if (status != kAccOk) return Fail(IDS_ERR_UNEXPECTED);
+    // Outside the timed span, like the file: what is reported, finished or
+    // stopped, must be the factorial it claims to be.
+    const DWORD checkFault = RunGuarded(CheckResult, nullptr);
+    if (checkFault != 0) return FailOnFault(checkFault);
+    if (!checkPassed) return Fail(IDS_ERR_UNEXPECTED);
+    // A stop that came after the last multiplier still wins: no file.
+    if (jobState.stopFlag.load(std::memory_order_relaxed) != 0) return Ending::kStopped;
+    if (WriteThroughWorkMemory(job) != 0) return Fail(IDS_ERR_WRITE);
+    return Ending::kFinished;
+}
+
 // Everything between the start report and the end report: the loop, its
 // timing, the check and the file. The memory is given back on every path.
 Ending ComputeAndWrite(FactorialJob* job) {
     const DWORD fault = RunGuarded(MultiplyLoop, nullptr);
     if (fault == 0) MarkEnd();
-    // The helpers are done with the memory before it is read or released.
+    const Ending ending = fault != 0 ? FailOnFault(fault) : CheckAndWrite(job);
+    // The team checks and formats too; its helpers are done with the memory
+    // before it is released.
     TeamStop();
     const bool workReleased = WorkMemoryRelease() == 0;
-    if (fault != 0) {
+    if (ending != Ending::kFinished) {
         Release();
-        return FailOnFault(fault);
-    }
-    ElapsedStartToEnd(&job->elapsed);
-    job->resultDigits = CountResultDigits();
-
-    const int32_t status = jobState.multiplyStatus.load(std::memory_order_relaxed);
-    if (status != kAccOk) {
-        Release();
-        if (status == kAccOverflow) return Fail(IDS_ERR_OVERFLOW);
-        if (status == kAccNoRoom) return Fail(IDS_ERR_NO_ROOM);
-        return Fail(IDS_ERR_UNEXPECTED);
-    }
-    // Outside the timed span, like the file: what is reported, finished or
-    // stopped, must be the factorial it claims to be.
-    const DWORD checkFault = RunGuarded(CheckResult, nullptr);
-    if (checkFault != 0 || !checkPassed) {
-        Release();
-        return checkFault != 0 ? FailOnFault(checkFault) : Fail(IDS_ERR_UNEXPECTED);
-    }
-    // A stop that came after the last multiplier still wins: no file.
-    if (jobState.stopFlag.load(std::memory_order_relaxed) != 0) {
-        Release();
-        return Ending::kStopped;
-    }
-    if (WriteResultFile(job->destinationPath, jobState.n.load(std::memory_order_relaxed)) != 0) {
-        Release();
-        return Fail(IDS_ERR_WRITE);
+        return ending;
     }
     if (Release() != 0 || !workReleased) return Fail(IDS_ERR_RELEASE);
     return Ending::kFinished;
@@ -140,6 +168,7 @@ void JobWorker() {
         Release();
         ending = Fail(IDS_ERR_ALLOCATE);
     } else {
+        workBase = WorkTake(0);
         job->allocatedBytes = AccByteSize();
         const unsigned threads =
             jobTestSeams.teamThreads ? jobTestSeams.teamThreads : UsableProcessorCount();

@@ -28,6 +28,7 @@ void OnFactorialCommand(HWND mainWindow) {
     jobState.notifications.onFailed = ReportFailed;
     job->progressProc = ProgressTicker;
     job->instance = mainInstance;
+    PrepareJobReports();
     StartJob(job);
 }
 

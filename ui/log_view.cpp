@@ -270,41 +270,54 @@ void LogView::HookInput() {
     if (!messageHook || !callWndHook) EndProcess();
 }
 
-void LogView::AppendLine(const wchar_t* text) {
-    if (!logWindow || !streamBuffer) return;
-    if (!text) text = L"";
+void LogView::AppendLine(const wchar_t* text) { AppendLines(&text, 1); }
+
+void LogView::AppendLines(const wchar_t* const* lines, size_t count) {
+    if (!logWindow || !streamBuffer || count == 0) return;
     const size_t capacity = static_cast<size_t>(bufferSize) / sizeof(wchar_t);
     const size_t limit = capacity - 1;  // units, leaving room for the NUL
+    auto line = [lines](size_t i) { return lines[i] ? lines[i] : L""; };
 
     SendMessageW(logWindow, WM_SETREDRAW, FALSE, 0);
     PutCaretAtEnd();
 
-    const uint32_t count = static_cast<uint32_t>(lineCount.load(std::memory_order_relaxed));
+    const uint32_t already = static_cast<uint32_t>(lineCount.load(std::memory_order_relaxed));
     const uint32_t limitLines = static_cast<uint32_t>(maxLines);
-    if (count == 0) {
-        size_t n = WholeCharacters(text, limit);
-        std::wmemcpy(streamBuffer, text, n);
-        streamBuffer[n] = L'\0';
+    // While the pane fills, the block goes in at its end in one insertion;
+    // it must keep within the line limit and, with its line breaks, within
+    // what the buffer can mirror once the pane rolls.
+    size_t blockUnits = 0;
+    for (size_t i = 0; i < count; ++i) {
+        blockUnits += (already + i > 0 ? 2 : 0) + WholeCharacters(line(i), limit);
+    }
+    if (already < limitLines && count <= limitLines - already &&
+        static_cast<size_t>(paneUnits.load(std::memory_order_relaxed)) + blockUnits <= limit) {
+        size_t length = 0;
+        for (size_t i = 0; i < count; ++i) {
+            if (already + i > 0) {
+                streamBuffer[length++] = L'\r';
+                streamBuffer[length++] = L'\n';
+            }
+            const size_t n = WholeCharacters(line(i), limit - length);
+            std::wmemcpy(streamBuffer + length, line(i), n);
+            length += n;
+        }
+        streamBuffer[length] = L'\0';
         SendMessageW(logWindow, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(streamBuffer));
-        paneUnits.store(static_cast<int64_t>(n), std::memory_order_relaxed);
-        lineCount.store(1, std::memory_order_relaxed);
-    } else if (count < limitLines && paneUnits.load(std::memory_order_relaxed) + 2 +
-                                             static_cast<int64_t>(WholeCharacters(text, limit)) <=
-                                         static_cast<int64_t>(limit)) {
-        size_t n = WholeCharacters(text, limit - 2);
-        streamBuffer[0] = L'\r';
-        streamBuffer[1] = L'\n';
-        std::wmemcpy(streamBuffer + 2, text, n);
-        streamBuffer[2 + n] = L'\0';
-        SendMessageW(logWindow, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(streamBuffer));
-        paneUnits.fetch_add(static_cast<int64_t>(n + 2), std::memory_order_relaxed);
-        lineCount.fetch_add(1, std::memory_order_relaxed);
+        paneUnits.fetch_add(static_cast<int64_t>(length), std::memory_order_relaxed);
+        lineCount.fetch_add(static_cast<int32_t>(count), std::memory_order_relaxed);
     } else {
-        size_t length;
-        if (count <= limitLines) {
-            // First time full (by lines, or by size for very long lines):
-            // take the pane's text into the buffer once; from now on the
-            // buffer mirrors the pane.
+        size_t length = 0;
+        size_t first = 0;
+        if (already == 0) {
+            // An empty pane: the block's first line starts the text.
+            length = WholeCharacters(line(0), limit);
+            std::wmemcpy(streamBuffer, line(0), length);
+            first = 1;
+        } else if (already <= limitLines) {
+            // The pane rolls for the first time (by lines, or by size for very
+            // long lines): take its text into the buffer once; from now on
+            // the buffer mirrors the pane.
             streamBuffer[0] = L'\0';
             streamPos = 0;
             streamEnd = 0;
@@ -314,14 +327,15 @@ void LogView::AppendLine(const wchar_t* text) {
             SendMessageW(logWindow, EM_STREAMOUT, kStreamFormat, reinterpret_cast<LPARAM>(&out));
             length =
                 static_cast<size_t>(streamEnd.load(std::memory_order_relaxed)) / sizeof(wchar_t);
-            streamPos = 0;
-            streamBuffer[length] = L'\0';
-            lineCount.store(static_cast<int32_t>(limitLines + 1), std::memory_order_relaxed);
         } else {
             length = std::wcslen(streamBuffer);
         }
-        length = RotateLogText(streamBuffer, capacity, length, text, maxLines);
         streamPos = 0;
+        streamBuffer[length] = L'\0';
+        lineCount.store(static_cast<int32_t>(limitLines + 1), std::memory_order_relaxed);
+        for (size_t i = first; i < count; ++i) {
+            length = RotateLogText(streamBuffer, capacity, length, line(i), maxLines);
+        }
         EDITSTREAM in = {};
         in.dwCookie = static_cast<DWORD_PTR>(length * sizeof(wchar_t));
         in.pfnCallback = StreamInFromBuffer;
@@ -331,10 +345,10 @@ void LogView::AppendLine(const wchar_t* text) {
 
     SendMessageW(logWindow, EM_SCROLL, SB_LINEDOWN, 0);
     SendMessageW(logWindow, WM_SETREDRAW, TRUE, 0);
-    // The frame too: the scroll bars live there, and the append may have
-    // shown one or moved its thumb.
-    RedrawWindow(logWindow, nullptr, nullptr,
-                 RDW_FRAME | RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    // Painted once, when the pane's thread next has time. The frame too: the
+    // scroll bars live there, and the block may have shown one or moved its
+    // thumb.
+    RedrawWindow(logWindow, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_ERASE);
 }
 
 void LogView::SetScale(UINT dpi) {

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 struct LogView {
@@ -39,6 +40,10 @@ struct LogView {
     // Appends one line (no line breaks; may be empty). Not reentrant: callers
     // serialise it with the job semaphore.
     void AppendLine(const wchar_t* text);
+    // Appends count such lines as one update of the pane: one insertion while
+    // the pane fills, one stream-in once it rolls, one repaint later. Called
+    // on the pane's thread, it sends the control nothing across threads.
+    void AppendLines(const wchar_t* const* lines, size_t count);
     void Release();
 };
 

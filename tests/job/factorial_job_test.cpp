@@ -154,6 +154,7 @@ protected:
             [] { computingAtEnd = jobState.computing.load(), ReportStopped(); },
             [] { computingAtEnd = jobState.computing.load(), ReportFailed(); }};
         SetWindowTextA(mainWindowHandle, "12% - busy");
+        PrepareJobReports();
         StartJob(&factorialJob);
     }
 
@@ -186,10 +187,11 @@ protected:
 };
 
 TEST_F(FactorialJobTest, FinishedJobsWriteTheirFileAndReportOnce) {
-    for (uint64_t n : {0ull, 1ull, 47ull, 3000ull}) {
+    // 65536! goes out in parts on two threads.
+    for (uint64_t n : {0ull, 1ull, 47ull, 65536ull}) {
         const std::string path = folder + "finished" + std::to_string(n) + ".txt";
         WriteWholeFile(path, std::string(50000, 'z'));
-        jobTestSeams.teamThreads = n == 3000 ? 2 : 0;
+        jobTestSeams.teamThreads = n == 65536 ? 2 : 0;
         jobTestSeams.atCheckpoint = SendJobEndAsAnotherProgram;  // each job after a finished one
         ASSERT_TRUE(RunJob(n, path));
         EXPECT_EQ(strayEndLeftJob.exchange(-1), 1) << n;  // 0! has its one checkpoint too
@@ -205,9 +207,19 @@ TEST_F(FactorialJobTest, FinishedJobsWriteTheirFileAndReportOnce) {
         ElapsedStartToEnd(&span);
         EXPECT_TRUE(factorialJob.elapsed.seconds == span.seconds &&
                     factorialJob.elapsed.milliseconds == span.milliseconds);
-        EXPECT_GE(stopwatchMarks.endMark.load(), stopwatchMarks.startMark.load() + (n == 3000));
+        EXPECT_GE(stopwatchMarks.endMark.load(), stopwatchMarks.startMark.load() + (n == 65536));
         ExpectEnded();
     }
+}
+
+// This thread looks away until the job's end report is on its way: the started report, posted
+// long before, still comes first.
+TEST_F(FactorialJobTest, StartedReportComesFirstWhenTheUiThreadIsLate) {
+    Launch(47, folder + "late.txt");
+    for (int i = 0; i < 30000 && computingAtEnd.load() == -1; ++i) Sleep(1);
+    PumpFor(120000, [] { return !JobIsSetUp(); });
+    EXPECT_EQ(Ending(), Finished(47));
+    ExpectEnded();
 }
 
 // Stops, faults (in the worker and in a helper's part), statuses and wrong values at a
@@ -317,8 +329,9 @@ bool FillDriveLeavingOnePage(const std::string& root) {
     return GetDiskFreeSpaceExA(root.c_str(), &free, nullptr, nullptr) && free.QuadPart == 4096;
 }
 
-// A folder that is not there; a full disk, where the file goes out in one write that stores only a
-// page: failed, with what was stored left as the start of the right file.
+// A folder that is not there; a full disk, where the file of 65536! (formatted in parts on two
+// threads) goes out in one write that stores only a page: failed, with what was stored left as
+// the start of the right file.
 TEST_F(FactorialJobTest, ResultFileThatCannotBeWritten) {
     ASSERT_TRUE(RunJob(100, folder + "no-such-folder\\f.txt"));  // where it cannot be opened
     EXPECT_EQ(Ending(), Failed(IDS_ERR_WRITE));
@@ -330,12 +343,13 @@ TEST_F(FactorialJobTest, ResultFileThatCannotBeWritten) {
     }
     const std::string root = drive;
     ASSERT_TRUE(FillDriveLeavingOnePage(root));
-    const std::string path = root + "f3000.txt";
-    ASSERT_TRUE(RunJob(3000, path));
+    const std::string path = root + "f65536.txt";
+    jobTestSeams.teamThreads = 2;
+    ASSERT_TRUE(RunJob(65536, path));
     EXPECT_EQ(Ending(), Failed(IDS_ERR_WRITE));
     ExpectEnded();
     const std::string partial = ReadWholeFile(path);
-    const std::string whole = ExpectedResultFile(3000, ExpectedDigits(3000));
+    const std::string whole = ExpectedResultFile(65536, ExpectedDigits(65536));
     EXPECT_GT(partial.size(), 0u);
     EXPECT_LT(partial.size(), whole.size());
     EXPECT_EQ(partial, whole.substr(0, partial.size()));

@@ -51,4 +51,24 @@ TEST_F(ResultFileTest, BytesAroundLinesLimbsAndTheBuffer) {
     }
 }
 
+// The writer cuts the file into parts formatted apart: two ranges that meet anywhere (in the
+// header, inside a group or a limb, between CR and LF, on the last partial line) give the file.
+// 50! pads with a space and ends in a partial line; 400! has fourteen full lines before its own.
+TEST_F(ResultFileTest, RangesMeetingAnywhereGiveTheFile) {
+    for (unsigned long n : {50ul, 400ul}) {
+        ASSERT_TRUE(ComputeFactorial(n));
+        const std::string whole = ExpectedResultFile(n, ExpectedDigits(n));
+        const ResultFileLayout layout = LayOutResultFile(n);
+        ASSERT_EQ(layout.totalBytes, whole.size());
+        for (size_t cut = 0; cut <= whole.size(); ++cut) {
+            std::string out(whole.size() + 1, '#');  // each part must stop at its end
+            FormatResultBytes(layout, &out[0], 0, cut);
+            ASSERT_EQ(out[cut], '#') << n << "! cut at " << cut;
+            FormatResultBytes(layout, &out[cut], cut, whole.size());
+            ASSERT_EQ(out, whole + '#') << n << "! cut at " << cut;
+        }
+        EXPECT_EQ(AccRelease(), 0);
+    }
+}
+
 }  // namespace

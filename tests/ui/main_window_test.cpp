@@ -17,6 +17,7 @@
 #include "tests/ui/ui_driver.h"
 #include "ui/about_box.h"
 #include "ui/command_bar.h"
+#include "ui/format_text.h"
 #include "ui/job_reports.h"
 #include "ui/log_view.h"
 #include "ui/main_window.h"
@@ -49,21 +50,42 @@ Lines LinesOf(void (*report)()) {
     return lines;
 }
 
+// Whether the pane shows the end of its text.
+bool ShowsTheEnd() {
+    RECT r;
+    GetClientRect(logWindow, &r);
+    POINTL end = {-1, -1};
+    SendMessageW(logWindow, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&end),
+                 GetWindowTextLengthW(logWindow));
+    return end.y >= 0 && end.y < r.bottom;
+}
+
 TEST(LogPane, RollingKeepsCharactersAndLongLinesWhole) {
-    // Lines of five digits and 20 characters outside the BMP (surrogate pairs): stream-in chunks
-    // of 2,048 units end between the halves of a pair. After each roll the pane, and the buffer
-    // it mirrors, hold exactly the last 300 lines appended.
+    // Lines of five digits and 60 characters outside the BMP (surrogate pairs), in blocks of 1 to
+    // 7: 300 of them hold 38,098 units, so the first roll streams out more than 32,767, and a
+    // block makes it roll midway. Stream-in chunks of 2,048 units end between the halves of a
+    // pair. After each block the pane, and the buffer it mirrors once it rolls, hold exactly the
+    // last 300 lines appended, and the pane shows the last.
     EmptyThePane();
     std::wstring all;  // every line appended, each behind a CR LF
-    const size_t length = 5 + 40;
-    for (int i = 1; i <= 340; ++i) {
-        all += L"\r\n" + std::to_wstring(10000 + i);
-        for (int j = 0; j < 20; ++j) all += L"\U0001D11E";
-        logView.AppendLine(all.c_str() + all.size() - length);
-        if (i < 300) continue;
-        const std::wstring last300 = all.substr(all.size() - 300 * (length + 2) + 2);
-        ASSERT_EQ(WindowText16(logWindow), last300) << "after line " << i;
-        ASSERT_EQ(i == 300 ? last300 : logView.streamBuffer, last300) << "after line " << i;
+    const size_t length = 5 + 120;
+    for (int i = 1, size = 1; i <= 340; i += size, size = size % 7 + 1) {
+        std::vector<std::wstring> block;
+        std::vector<const wchar_t*> lines;
+        for (int j = i; j < i + size; ++j) {
+            block.push_back(std::to_wstring(10000 + j));
+            for (int k = 0; k < 60; ++k) block.back() += L"\U0001D11E";
+            all += L"\r\n" + block.back();
+        }
+        for (const auto& line : block) lines.push_back(line.c_str());
+        logView.AppendLines(lines.data(), lines.size());
+        if (i + size <= 295) continue;
+        const size_t kept = std::min(i + size - 1, 300);
+        const std::wstring last = all.substr(all.size() - kept * (length + 2) + 2);
+        ASSERT_EQ(WindowText16(logWindow), last) << "after line " << i + size - 1;
+        ASSERT_EQ(logView.lineCount.load() > 300 ? logView.streamBuffer : last, last)
+            << "after line " << i + size - 1;
+        ASSERT_TRUE(ShowsTheEnd()) << "after line " << i + size - 1;
     }
     // 40 lines of 5,000 units overfill the 64 Ki-unit buffer: the pane rolls
     // by size, keeping the newest whole; a line longer than it is cut to fit.
@@ -74,6 +96,35 @@ TEST(LogPane, RollingKeepsCharactersAndLongLinesWhole) {
     EXPECT_EQ(Lines(lines.end() - 2, lines.end()), (Lines{"1038" + tail, "1039" + tail}));
     logView.AppendLine(std::wstring(200000, L'q').c_str());
     EXPECT_EQ(PaneLines().back(), std::string(65535, 'q'));
+}
+
+// Lines that end exactly at the limit of the buffer that mirrors the pane, 1 or 2 units short
+// of it or past it, while the pane fills and once it rolls: the line breaks count, every line
+// kept is whole and the mirror holds what the pane shows.
+TEST(LogPane, LinesEndingAtTheMirrorsLimit) {
+    const size_t limit = logView.bufferSize / sizeof(wchar_t) - 1;
+    for (int d = -2; d <= 2; ++d) {
+        EmptyThePane();
+        const std::wstring a(40000, L'a'), b(limit - a.size() - 2 + d, L'b'), c(a.size() + d, L'c');
+        logView.AppendLine(a.c_str());
+        logView.AppendLine(b.c_str());
+        EXPECT_EQ(WindowText16(logWindow), d <= 0 ? a + L"\r\n" + b : b) << d;
+        logView.AppendLine(c.c_str());
+        EXPECT_EQ(WindowText16(logWindow), d <= 0 ? b + L"\r\n" + c : c) << d;
+        EXPECT_EQ(logView.streamBuffer, WindowText16(logWindow)) << d;
+    }
+}
+
+// A text cut at every unit around two characters outside the BMP keeps whole characters.
+TEST(LogPane, CutsKeepWholeCharacters) {
+    const std::wstring text = L"a\U0001D11E\U0001D11Eb";  // units: a, pair, pair, b
+    const size_t kept[] = {0, 1, 1, 3, 3, 5, 6, 6};       // for a limit of 0 to 7 units
+    for (size_t limit = 0; limit < 8; ++limit) {
+        EXPECT_EQ(WholeCharacters(text.c_str(), limit), kept[limit]) << limit;
+        wchar_t out[8];
+        EXPECT_EQ(FormatText(out, limit + 1, L"%s", text.c_str()), int(kept[limit])) << limit;
+        EXPECT_EQ(out, text.substr(0, kept[limit])) << limit;
+    }
 }
 
 TEST(Reports, EachBlockItsLinesStatusAndCommands) {

@@ -27,9 +27,10 @@ inline std::wstring Utf16(const std::string& text) {
     return out;
 }
 
-// Polls `done` every 20 ms; false if it did not hold within `timeoutMs`.
-inline bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs = 30000) {
-    for (const DWORD start = GetTickCount(); !done(); Sleep(20)) {
+// Polls `done` every `periodMs`; false if it did not hold within `timeoutMs`.
+inline bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs = 30000,
+                      DWORD periodMs = 20) {
+    for (const DWORD start = GetTickCount(); !done(); Sleep(periodMs)) {
         if (GetTickCount() - start >= timeoutMs) return false;
     }
     return true;
