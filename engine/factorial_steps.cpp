@@ -40,19 +40,23 @@ void Sieve(uint64_t n) {
         run.primes[run.count++] = p;
     }
     if (TeamSize() > 1 && n >= kTeamSieve) run.parts = 4 * TeamSize();
-    TeamRun(run.parts, [](void* c, unsigned part) {
-        const Run& u = *static_cast<Run*>(c);
-        const uint64_t from = u.words * part / u.parts, to = u.words * (part + 1) / u.parts;
-        std::memset(sieve + from, 0, (to - from) * 8);
-        if (from == 0) sieve[0] = 1;  // 1
-        const uint64_t end = to * 128 < u.n + 1 ? to * 128 : u.n + 1;  // numbers [128 from, end)
-        for (unsigned i = 0; i < u.count; ++i) {
-            const uint64_t p = u.primes[i], first = (from * 128 + p - 1) / p * p;
-            uint64_t m = first > p * p ? first : p * p;
-            if (m % 2 == 0) m += p;
-            for (; m < end; m += 2 * p) sieve[m / 128] |= 1ULL << (m / 2 % 64);
-        }
-    }, &run);
+    TeamRun(
+        run.parts,
+        [](void* c, unsigned part) {
+            const Run& u = *static_cast<Run*>(c);
+            const uint64_t from = u.words * part / u.parts, to = u.words * (part + 1) / u.parts;
+            std::memset(sieve + from, 0, (to - from) * 8);
+            if (from == 0) sieve[0] = 1;  // 1
+            const uint64_t end =
+                to * 128 < u.n + 1 ? to * 128 : u.n + 1;  // numbers [128 from, end)
+            for (unsigned i = 0; i < u.count; ++i) {
+                const uint64_t p = u.primes[i], first = (from * 128 + p - 1) / p * p;
+                uint64_t m = first > p * p ? first : p * p;
+                if (m % 2 == 0) m += p;
+                for (; m < end; m += 2 * p) sieve[m / 128] |= 1ULL << (m / 2 % 64);
+            }
+        },
+        &run);
 }
 
 // Calls put(p) for every odd prime lo < p <= hi, in increasing order.
@@ -186,12 +190,15 @@ uint64_t TeamWordProduct(uint64_t* words, uint64_t count) {
         run.shareWords = TreeWords(count * span / run.groups + 1);
         if (parts >= threads && WorkFreeWords() / parts >= run.shareWords) {
             run.shares = WorkTake(parts * run.shareWords);
-            TeamRun(parts, [](void* c, unsigned part) {
-                Run& u = *static_cast<Run*>(c);
-                WorkUseShare(u.shares + part * u.shareWords, u.shareWords);
-                u.Merge(part);
-                WorkUseShare(nullptr, 0);
-            }, &run);
+            TeamRun(
+                parts,
+                [](void* c, unsigned part) {
+                    Run& u = *static_cast<Run*>(c);
+                    WorkUseShare(u.shares + part * u.shareWords, u.shareWords);
+                    u.Merge(part);
+                    WorkUseShare(nullptr, 0);
+                },
+                &run);
             WorkGive(run.shares);
         } else {
             for (unsigned part = 0; part < parts; ++part) run.Merge(part);

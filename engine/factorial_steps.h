@@ -37,12 +37,11 @@
 //   product by swing(to) (below 0.017 to + 2 limbs, the smaller operand: an
 //   eighth of the prepared limbs or less wherever a transform takes it), and
 //   the swing's tree (on the team from 1,024 words on, its lower levels in
-//   parts that take shares of the work memory left free). From below floor(to / 2) by the steps on the way;
-//   otherwise (and whenever the accumulator might lack room for a swing
-//   step's products) by word multiplications from from + 1 on. Returns kAccOk
-//   with reached = to, or AccMultiply's failure with reached = the
-//   multiplier that failed: with kAccNoRoom, the first k whose k! does not
-//   fit. Takes work memory and gives it back; runs products on the work team.
+//   parts that take shares of the work memory left free). From below floor(to / 2) by the steps on
+//   the way; otherwise (and whenever the accumulator might lack room for a swing step's products)
+//   by word multiplications from from + 1 on. Returns kAccOk with reached = to, or AccMultiply's
+//   failure with reached = the multiplier that failed: with kAccNoRoom, the first k whose k! does
+//   not fit. Takes work memory and gives it back; runs products on the work team.
 #pragma once
 
 #include <cstdint>

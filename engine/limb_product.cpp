@@ -173,22 +173,25 @@ void RunTopLevel(TransformSet& s, unsigned level, bool inverse) {
         unsigned level;
         bool inverse;
     } run = {&s, level, inverse};
-    SetRun(s, s.levelParts, [](void* c, unsigned part) {
-        const Run& r = *static_cast<Run*>(c);
-        const uint64_t size = r.s->length >> r.level, half = size / 2;
-        const uint64_t all = kNttPrimeCount * (r.s->length / 2);
-        const auto kernel = r.inverse ? r.s->kernels->inverseLevel : r.s->kernels->forwardLevel;
-        const uint64_t to = RangeFrom(all, r.s->levelParts, part + 1);
-        for (uint64_t i = RangeFrom(all, r.s->levelParts, part); i < to;) {
-            const uint64_t which = i / half, j = i % half;
-            const uint64_t end = j + (to - i) < half ? j + (to - i) : half;
-            const unsigned prime = static_cast<unsigned>(which >> r.level);
-            const uint64_t block = which & ((uint64_t{1} << r.level) - 1);
-            kernel(r.s->x[prime] + block * size, size, block, j, end, prepared.tables[prime],
-                   prime);
-            i += end - j;
-        }
-    }, &run);
+    SetRun(
+        s, s.levelParts,
+        [](void* c, unsigned part) {
+            const Run& r = *static_cast<Run*>(c);
+            const uint64_t size = r.s->length >> r.level, half = size / 2;
+            const uint64_t all = kNttPrimeCount * (r.s->length / 2);
+            const auto kernel = r.inverse ? r.s->kernels->inverseLevel : r.s->kernels->forwardLevel;
+            const uint64_t to = RangeFrom(all, r.s->levelParts, part + 1);
+            for (uint64_t i = RangeFrom(all, r.s->levelParts, part); i < to;) {
+                const uint64_t which = i / half, j = i % half;
+                const uint64_t end = j + (to - i) < half ? j + (to - i) : half;
+                const unsigned prime = static_cast<unsigned>(which >> r.level);
+                const uint64_t block = which & ((uint64_t{1} << r.level) - 1);
+                kernel(r.s->x[prime] + block * size, size, block, j, end, prepared.tables[prime],
+                       prime);
+                i += end - j;
+            }
+        },
+        &run);
 }
 
 // The blocks below the top levels, whole, the forward's or the inverse's.
@@ -197,13 +200,16 @@ void RunBlocks(TransformSet& s, bool inverse) {
         TransformSet* s;
         bool inverse;
     } run = {&s, inverse};
-    SetRun(s, kNttPrimeCount << s.depth, [](void* c, unsigned part) {
-        const Run& r = *static_cast<Run*>(c);
-        const unsigned prime = part % kNttPrimeCount, block = part / kNttPrimeCount;
-        const uint64_t size = r.s->length >> r.s->depth;
-        const auto transform = r.inverse ? r.s->kernels->inverse : r.s->kernels->forward;
-        transform(r.s->x[prime] + block * size, size, block, prepared.tables[prime], prime);
-    }, &run);
+    SetRun(
+        s, kNttPrimeCount << s.depth,
+        [](void* c, unsigned part) {
+            const Run& r = *static_cast<Run*>(c);
+            const unsigned prime = part % kNttPrimeCount, block = part / kNttPrimeCount;
+            const uint64_t size = r.s->length >> r.s->depth;
+            const auto transform = r.inverse ? r.s->kernels->inverse : r.s->kernels->forward;
+            transform(r.s->x[prime] + block * size, size, block, prepared.tables[prime], prime);
+        },
+        &run);
 }
 
 // Loads a[0 .. n) into every prime's array, zero up to the set's length.
@@ -214,14 +220,17 @@ void LoadAll(TransformSet& s, const uint64_t* a, uint64_t n) {
         uint64_t n;
         unsigned ranges;
     } run = {&s, a, n, RangeParts(s.length, s.threads)};
-    SetRun(s, kNttPrimeCount * run.ranges, [](void* c, unsigned part) {
-        const Run& r = *static_cast<Run*>(c);
-        const unsigned prime = part % kNttPrimeCount, range = part / kNttPrimeCount;
-        const uint64_t from = RangeFrom(r.s->length, r.ranges, range);
-        const uint64_t to = RangeFrom(r.s->length, r.ranges, range + 1);
-        const uint64_t loaded = r.n < from ? 0 : (r.n < to ? r.n : to) - from;
-        r.s->kernels->load(r.s->x[prime] + from, r.a + from, loaded, to - from, prime);
-    }, &run);
+    SetRun(
+        s, kNttPrimeCount * run.ranges,
+        [](void* c, unsigned part) {
+            const Run& r = *static_cast<Run*>(c);
+            const unsigned prime = part % kNttPrimeCount, range = part / kNttPrimeCount;
+            const uint64_t from = RangeFrom(r.s->length, r.ranges, range);
+            const uint64_t to = RangeFrom(r.s->length, r.ranges, range + 1);
+            const uint64_t loaded = r.n < from ? 0 : (r.n < to ? r.n : to) - from;
+            r.s->kernels->load(r.s->x[prime] + from, r.a + from, loaded, to - from, prime);
+        },
+        &run);
 }
 
 void Forward(TransformSet& s) {
@@ -241,14 +250,17 @@ void PointwiseAll(TransformSet& s, uint64_t* const* y) {
         uint64_t* const* y;
         unsigned ranges;
     } run = {&s, y, RangeParts(s.length, s.threads)};
-    SetRun(s, kNttPrimeCount * run.ranges, [](void* c, unsigned part) {
-        const Run& r = *static_cast<Run*>(c);
-        const unsigned prime = part % kNttPrimeCount, range = part / kNttPrimeCount;
-        const uint64_t from = RangeFrom(r.s->length, r.ranges, range);
-        const uint64_t to = RangeFrom(r.s->length, r.ranges, range + 1);
-        r.s->kernels->pointwise(r.s->x[prime] + from, r.y ? r.y[prime] + from : nullptr,
-                                to - from, prime);
-    }, &run);
+    SetRun(
+        s, kNttPrimeCount * run.ranges,
+        [](void* c, unsigned part) {
+            const Run& r = *static_cast<Run*>(c);
+            const unsigned prime = part % kNttPrimeCount, range = part / kNttPrimeCount;
+            const uint64_t from = RangeFrom(r.s->length, r.ranges, range);
+            const uint64_t to = RangeFrom(r.s->length, r.ranges, range + 1);
+            r.s->kernels->pointwise(r.s->x[prime] + from, r.y ? r.y[prime] + from : nullptr,
+                                    to - from, prime);
+        },
+        &run);
 }
 
 // Turns the residues of coefficients [0, count) into their digits.
@@ -271,12 +283,15 @@ void CrtAll(TransformSet& s, uint64_t count) {
         run.scale[k] = x;
         run.scaleShoup[k] = NttShoup(x, p);
     }
-    SetRun(s, run.ranges, [](void* c, unsigned part) {
-        const Run& r = *static_cast<Run*>(c);
-        const uint64_t from = RangeFrom(r.count, r.ranges, part);
-        const uint64_t to = RangeFrom(r.count, r.ranges, part + 1);
-        r.s->kernels->crt(r.s->x[0], r.s->x[1], r.s->x[2], from, to, r.scale, r.scaleShoup);
-    }, &run);
+    SetRun(
+        s, run.ranges,
+        [](void* c, unsigned part) {
+            const Run& r = *static_cast<Run*>(c);
+            const uint64_t from = RangeFrom(r.count, r.ranges, part);
+            const uint64_t to = RangeFrom(r.count, r.ranges, part + 1);
+            r.s->kernels->crt(r.s->x[0], r.s->x[1], r.s->x[2], from, to, r.scale, r.scaleShoup);
+        },
+        &run);
 }
 
 // Limb i of the number the digits of coefficients [0, count) make, plus the
@@ -295,8 +310,7 @@ inline uint64_t LimbOfDigits(const TransformSet& s, uint64_t count, uint64_t i, 
 // set over r[0 .. set) and added to r[set .. limbs); the carry runs on
 // through r above as far as it goes. Ranges of limbs go to the team, each
 // from a carry of 0; their carries (below 5) are added afterwards in order.
-void PlaceDigits(const TransformSet& s, uint64_t count, uint64_t* r, uint64_t set,
-                 uint64_t limbs) {
+void PlaceDigits(const TransformSet& s, uint64_t count, uint64_t* r, uint64_t set, uint64_t limbs) {
     constexpr unsigned kMostRanges = 64;
     struct Run {
         const TransformSet* s;
@@ -306,37 +320,40 @@ void PlaceDigits(const TransformSet& s, uint64_t count, uint64_t* r, uint64_t se
         uint64_t carries[kMostRanges];
     } run = {&s, count, set, limbs, r, RangeParts(limbs, s.threads), {}};
     if (run.ranges > kMostRanges) run.ranges = kMostRanges;
-    SetRun(s, run.ranges, [](void* c, unsigned part) {
-        Run& u = *static_cast<Run*>(c);
-        const uint64_t from = RangeFrom(u.limbs, u.ranges, part);
-        const uint64_t to = RangeFrom(u.limbs, u.ranges, part + 1);
-        uint64_t carry = 0;
-        // Limb i from the digits, set or added.
-        auto place = [&u, &carry](uint64_t i) {
-            const uint64_t v = LimbOfDigits(*u.s, u.count, i, &carry);
-            if (i < u.set) {
-                u.r[i] = v;
-                return;
+    SetRun(
+        s, run.ranges,
+        [](void* c, unsigned part) {
+            Run& u = *static_cast<Run*>(c);
+            const uint64_t from = RangeFrom(u.limbs, u.ranges, part);
+            const uint64_t to = RangeFrom(u.limbs, u.ranges, part + 1);
+            uint64_t carry = 0;
+            // Limb i from the digits, set or added.
+            auto place = [&u, &carry](uint64_t i) {
+                const uint64_t v = LimbOfDigits(*u.s, u.count, i, &carry);
+                if (i < u.set) {
+                    u.r[i] = v;
+                    return;
+                }
+                const uint64_t sum = u.r[i] + v;
+                carry += sum >= kLimbBase;
+                u.r[i] = sum >= kLimbBase ? sum - kLimbBase : sum;
+            };
+            uint64_t i = from;
+            for (; i < to && i < 2; ++i) place(i);
+            // Where all three digits are there and the limbs are set, without the
+            // tests at the ends.
+            uint64_t inner = u.count < u.set ? u.count : u.set;
+            if (inner > to) inner = to;
+            const uint64_t *x0 = u.s->x[0], *x1 = u.s->x[1], *x2 = u.s->x[2];
+            for (; i < inner; ++i) {
+                const uint64_t v = carry + x0[i] + x1[i - 1] + x2[i - 2];
+                carry = (v >= kLimbBase) + (v >= 2 * kLimbBase) + (v >= 3 * kLimbBase);
+                u.r[i] = v - carry * kLimbBase;
             }
-            const uint64_t sum = u.r[i] + v;
-            carry += sum >= kLimbBase;
-            u.r[i] = sum >= kLimbBase ? sum - kLimbBase : sum;
-        };
-        uint64_t i = from;
-        for (; i < to && i < 2; ++i) place(i);
-        // Where all three digits are there and the limbs are set, without the
-        // tests at the ends.
-        uint64_t inner = u.count < u.set ? u.count : u.set;
-        if (inner > to) inner = to;
-        const uint64_t *x0 = u.s->x[0], *x1 = u.s->x[1], *x2 = u.s->x[2];
-        for (; i < inner; ++i) {
-            const uint64_t v = carry + x0[i] + x1[i - 1] + x2[i - 2];
-            carry = (v >= kLimbBase) + (v >= 2 * kLimbBase) + (v >= 3 * kLimbBase);
-            u.r[i] = v - carry * kLimbBase;
-        }
-        for (; i < to; ++i) place(i);
-        u.carries[part] = carry;
-    }, &run);
+            for (; i < to; ++i) place(i);
+            u.carries[part] = carry;
+        },
+        &run);
     for (unsigned part = 0; part < run.ranges; ++part) {
         uint64_t carry = run.carries[part];
         for (uint64_t i = RangeFrom(limbs, run.ranges, part + 1); carry != 0; ++i) {
@@ -403,22 +420,26 @@ void CorrectWrap(TransformSet& s, const TransformSet* c, uint64_t top, bool plac
         bool place;
         unsigned ranges;
     } run = {&s, c, top, place, RangeParts(top, s.threads)};
-    SetRun(s, kNttPrimeCount * run.ranges, [](void* context, unsigned part) {
-        const Run& u = *static_cast<Run*>(context);
-        const unsigned k = part % kNttPrimeCount, range = part / kNttPrimeCount;
-        const uint64_t from = RangeFrom(u.top, u.ranges, range);
-        const uint64_t to = RangeFrom(u.top, u.ranges, range + 1);
-        const uint64_t p = kNttPrimes[k], length = u.s->length;
-        uint64_t* x = u.s->x[k];
-        if (u.place) {
-            const uint64_t f = length / u.c->length % p, fs = NttShoup(f, p);
-            const uint64_t* y = u.c->x[k] + u.top - 1;
-            for (uint64_t i = from; i < to; ++i) x[length + i] = ShoupMul(y[i], f, fs, p);
-        } else {
-            // Both below 2p: the inverse's output, and a Shoup product.
-            for (uint64_t i = from; i < to; ++i) x[i] = Below(x[i] + 2 * p - x[length + i], 2 * p);
-        }
-    }, &run);
+    SetRun(
+        s, kNttPrimeCount * run.ranges,
+        [](void* context, unsigned part) {
+            const Run& u = *static_cast<Run*>(context);
+            const unsigned k = part % kNttPrimeCount, range = part / kNttPrimeCount;
+            const uint64_t from = RangeFrom(u.top, u.ranges, range);
+            const uint64_t to = RangeFrom(u.top, u.ranges, range + 1);
+            const uint64_t p = kNttPrimes[k], length = u.s->length;
+            uint64_t* x = u.s->x[k];
+            if (u.place) {
+                const uint64_t f = length / u.c->length % p, fs = NttShoup(f, p);
+                const uint64_t* y = u.c->x[k] + u.top - 1;
+                for (uint64_t i = from; i < to; ++i) x[length + i] = ShoupMul(y[i], f, fs, p);
+            } else {
+                // Both below 2p: the inverse's output, and a Shoup product.
+                for (uint64_t i = from; i < to; ++i)
+                    x[i] = Below(x[i] + 2 * p - x[length + i], 2 * p);
+            }
+        },
+        &run);
 }
 
 // The residues of the coefficients [0, 2 n - 1) of a^2, times length R^-1,
@@ -455,8 +476,8 @@ void TransformSquare(uint64_t* r, const uint64_t* a, uint64_t na) {
 // r = a * b, nb <= na: b's transform once, a's chunks against it, from the
 // top down so that r may be a. Each chunk's product is set over the chunk's
 // own limbs and added above them, over what the chunks above have made.
-void TransformProduct(uint64_t* r, const uint64_t* a, uint64_t na, const uint64_t* b,
-                      uint64_t nb, uint64_t length) {
+void TransformProduct(uint64_t* r, const uint64_t* a, uint64_t na, const uint64_t* b, uint64_t nb,
+                      uint64_t length) {
     CheckTables(length);
     const uint64_t chunk = length - nb + 1;
     TransformSet bs = TakeSet(length, length);
@@ -575,21 +596,27 @@ void PrepareProducts(uint64_t squareLimbs, uint64_t productLimbs) {
     // The small octaves a prime to a part, the large ones in ranges.
     constexpr uint64_t kWhole = 4096;
     uint64_t start = prepared.half < kWhole ? prepared.half : kWhole;
-    TeamRun(kNttPrimeCount, [](void* c, unsigned k) {
-        NttBuildTableStart(Kernels(), k, prepared.half, prepared.w[k],
-                           *static_cast<uint64_t*>(c));
-    }, &start);
+    TeamRun(
+        kNttPrimeCount,
+        [](void* c, unsigned k) {
+            NttBuildTableStart(Kernels(), k, prepared.half, prepared.w[k],
+                               *static_cast<uint64_t*>(c));
+        },
+        &start);
     for (uint64_t octave = start; octave < prepared.half; octave *= 2) {
         struct Run {
             uint64_t octave;
             unsigned ranges;
         } run = {octave, RangeParts(octave, TeamSize())};
-        TeamRun(kNttPrimeCount * run.ranges, [](void* c, unsigned part) {
-            const Run& u = *static_cast<Run*>(c);
-            const unsigned k = part % kNttPrimeCount, range = part / kNttPrimeCount;
-            Kernels().buildOctave(k, prepared.half, prepared.w[k], u.octave,
-                           RangeFrom(u.octave, u.ranges, range),
-                           RangeFrom(u.octave, u.ranges, range + 1));
-        }, &run);
+        TeamRun(
+            kNttPrimeCount * run.ranges,
+            [](void* c, unsigned part) {
+                const Run& u = *static_cast<Run*>(c);
+                const unsigned k = part % kNttPrimeCount, range = part / kNttPrimeCount;
+                Kernels().buildOctave(k, prepared.half, prepared.w[k], u.octave,
+                                      RangeFrom(u.octave, u.ranges, range),
+                                      RangeFrom(u.octave, u.ranges, range + 1));
+            },
+            &run);
     }
 }

@@ -89,8 +89,8 @@ struct NttKernels {
     // cheaper than this engine's transforms (measured: qrnl_bench's products).
     uint64_t schoolbookLimbs;
     // NttBuildOctave, the same entries.
-    void (*buildOctave)(unsigned prime, uint64_t half, uint64_t* w, uint64_t octave,
-                        uint64_t from, uint64_t to);
+    void (*buildOctave)(unsigned prime, uint64_t half, uint64_t* w, uint64_t octave, uint64_t from,
+                        uint64_t to);
     // x[i] = a[i] mod p for i < n (a[i] < 10^18), below 4p; x[n .. length) = 0.
     void (*load)(uint64_t* x, const uint64_t* a, uint64_t n, uint64_t length, unsigned prime);
     // The forward transform of the block `block` of `size` elements at x, all

@@ -54,7 +54,8 @@ uint64_t PowMod(uint64_t a, uint64_t e, uint64_t p) { return NttPowMod(a, e, p);
 // Residues below 4p, the transforms' whole input range, with its ends.
 std::vector<uint64_t> RandomResidues(std::mt19937_64& rng, uint64_t n, uint64_t p) {
     std::vector<uint64_t> x(n);
-    for (uint64_t i = 0; i < n; ++i) x[i] = i % 7 == 3 ? 4 * p - 1 : i % 11 == 5 ? 0 : rng() % (4 * p);
+    for (uint64_t i = 0; i < n; ++i)
+        x[i] = i % 7 == 3 ? 4 * p - 1 : i % 11 == 5 ? 0 : rng() % (4 * p);
     return x;
 }
 
@@ -69,8 +70,8 @@ TEST(Transforms, PlainConvolutionAtEveryLengthForEachEngine) {
         for (unsigned prime = 0; prime < kNttPrimeCount; ++prime) {
             const uint64_t p = kNttPrimes[prime];
             for (uint64_t length = 16; length <= 4096; length *= 2) {
-                SCOPED_TRACE(std::string(ProductEngineName(engine)) + " p" +
-                             std::to_string(prime) + " length " + std::to_string(length));
+                SCOPED_TRACE(std::string(ProductEngineName(engine)) + " p" + std::to_string(prime) +
+                             " length " + std::to_string(length));
                 const std::vector<uint64_t> a = RandomResidues(rng, length, p);
                 const std::vector<uint64_t> b = RandomResidues(rng, length, p);
                 std::vector<uint64_t> x = a, y = b, halves = a;
@@ -99,16 +100,18 @@ TEST(Transforms, PlainConvolutionAtEveryLengthForEachEngine) {
                 k.inverseLevel(halves.data(), length, 0, h / 2, h, tables.table[prime], prime);
                 k.inverseLevel(halves.data(), length, 0, 0, h / 2, tables.table[prime], prime);
                 EXPECT_EQ(differ(halves, x, 2 * p), 0u);
-                const uint64_t scale = NttMulMod(length % p, PowMod(PowMod(2, k.montgomeryLog, p),
-                                                                    p - 2, p), p);
+                const uint64_t scale =
+                    NttMulMod(length % p, PowMod(PowMod(2, k.montgomeryLog, p), p - 2, p), p);
                 uint64_t mismatches = 0;
                 for (uint64_t i = 0; i < length; ++i) {
                     unsigned __int128 c = 0;
                     for (uint64_t j = 0; j < length; ++j) {
-                        c += static_cast<unsigned __int128>(a[j] % p) * (b[(i - j) & (length - 1)] % p);
+                        c += static_cast<unsigned __int128>(a[j] % p) *
+                             (b[(i - j) & (length - 1)] % p);
                         c %= p;
                     }
-                    mismatches += x[i] >= 2 * p || x[i] % p != NttMulMod(static_cast<uint64_t>(c), scale, p);
+                    mismatches +=
+                        x[i] >= 2 * p || x[i] % p != NttMulMod(static_cast<uint64_t>(c), scale, p);
                 }
                 EXPECT_EQ(mismatches, 0u);
                 if (HasFailure()) return;
@@ -155,7 +158,8 @@ std::vector<uint64_t> Reference(const std::vector<uint64_t>& a, const std::vecto
         }
         // (high 2^128 + low) / 10^18, high being small: 2^128 = q 10^18 + m.
         const unsigned __int128 q = ~static_cast<unsigned __int128>(0) / kLimbBase;
-        const uint64_t m = static_cast<uint64_t>(~static_cast<unsigned __int128>(0) % kLimbBase) + 1;
+        const uint64_t m =
+            static_cast<uint64_t>(~static_cast<unsigned __int128>(0) % kLimbBase) + 1;
         const unsigned __int128 rest = static_cast<unsigned __int128>(high) * m + low % kLimbBase;
         r[k] = static_cast<uint64_t>(rest % kLimbBase);
         low = low / kLimbBase + high * q + rest / kLimbBase;
@@ -192,9 +196,10 @@ TEST(Products, EverySizeClassAndTheCoefficientBoundForEachEngine) {
     const struct {
         uint64_t na, nb;  // nb 0: the square of a
     } sizes[] = {
-        {1, 1},     {5, 3},    {31, 0},   {32, 32},  {191, 191}, {192, 0},     {300, 192},
-        {1000, 999}, {2048, 0}, {2049, 0}, {2560, 0}, {2561, 0},  {2600, 0},    {10000, 60},
-        {12000, 1000}, {14336, kResult / 8},
+        {1, 1},     {5, 3},      {31, 0},       {32, 32},
+        {191, 191}, {192, 0},    {300, 192},    {1000, 999},
+        {2048, 0},  {2049, 0},   {2560, 0},     {2561, 0},
+        {2600, 0},  {10000, 60}, {12000, 1000}, {14336, kResult / 8},
     };
     struct Case {
         std::vector<uint64_t> a, b, product;
@@ -267,8 +272,8 @@ TEST(Products, EveryLimbAtTheBoundOnTeamsOf1To16) {
                 uint64_t i = nb;
                 for (; expected[i] == 0; ++i) expected[i] = kLimbBase - 1;
                 expected[i] -= 1, expected[0] = 1;
-                EXPECT_TRUE(r == expected) << ProductEngineName(engine) << " x" << threads << ": "
-                                           << na << " * " << nb;
+                EXPECT_TRUE(r == expected)
+                    << ProductEngineName(engine) << " x" << threads << ": " << na << " * " << nb;
             }
             EXPECT_EQ(WorkMemoryRelease(), 0);
             TeamStop();
@@ -292,13 +297,33 @@ TEST(ProductDispatch, FeaturesAndEngineFromProcessorWords) {
         {"Ice Lake", 0x1B, 0x7FFAFBBF, 0xF2BF27EF, 0x2E7, {true, true, true}, kProductIfma},
         {"Zen 4", 0x10, 0x7ED8320B, 0xF1BF97A9, 0x2E7, {true, true, true}, kProductIfma},
         {"Alder Lake", 0x20, 0x7FFAFBFF, 0x239CA7EB, 0x207, {true, false, false}, kProductAvx2},
-        {"Alder Lake, FMA masked", 0x20, 0x7FFAEBFF, 0x239CA7EB, 0x207, {false, false, false},
+        {"Alder Lake, FMA masked",
+         0x20,
+         0x7FFAEBFF,
+         0x239CA7EB,
+         0x207,
+         {false, false, false},
          kProductPortable},
-        {"Ice Lake, no ZMM state saved", 0x1B, 0x7FFAFBBF, 0xF2BF27EF, 0x7, {true, false, false},
+        {"Ice Lake, no ZMM state saved",
+         0x1B,
+         0x7FFAFBBF,
+         0xF2BF27EF,
+         0x7,
+         {true, false, false},
          kProductAvx2},
-        {"Zen 4, no YMM state saved", 0x10, 0x7ED8320B, 0xF1BF97A9, 0x3, {false, false, false},
+        {"Zen 4, no YMM state saved",
+         0x10,
+         0x7ED8320B,
+         0xF1BF97A9,
+         0x3,
+         {false, false, false},
          kProductPortable},
-        {"Zen 4, XSAVE not enabled", 0x10, 0x76D8320B, 0xF1BF97A9, 0, {false, false, false},
+        {"Zen 4, XSAVE not enabled",
+         0x10,
+         0x76D8320B,
+         0xF1BF97A9,
+         0,
+         {false, false, false},
          kProductPortable},
     };
     for (const auto& c : cases) {
@@ -333,9 +358,12 @@ TEST(WorkTeam, EveryPartOnceWithHelpersLateOrAtWork) {
     for (int round = 0; round < 200; ++round) {
         if (round == 100) helpersMayStart = 1;
         for (auto& r : runs) r = 0;
-        TeamRun(static_cast<unsigned>(runs.size()), [](void* c, unsigned part) {
-            ++(*static_cast<std::vector<std::atomic<int>>*>(c))[part];
-        }, &runs);
+        TeamRun(
+            static_cast<unsigned>(runs.size()),
+            [](void* c, unsigned part) {
+                ++(*static_cast<std::vector<std::atomic<int>>*>(c))[part];
+            },
+            &runs);
         for (size_t i = 0; i < runs.size(); ++i) ASSERT_EQ(runs[i].load(), 1) << round << " " << i;
     }
     TeamStop();
@@ -357,7 +385,8 @@ TEST(WorkTeam, CallerTakesPartsPastTheRunCountersWrap) {
     TeamSetGeneration((uint64_t{1} << kTeamGenerationBits) - 3);
     ASSERT_EQ(TeamStart(2, {LateStart, nullptr}), 2u);
     for (int run = 0; run < 6; ++run) {
-        TeamRun(8, [](void*, unsigned) { onCaller += std::this_thread::get_id() == caller; }, nullptr);
+        TeamRun(
+            8, [](void*, unsigned) { onCaller += std::this_thread::get_id() == caller; }, nullptr);
     }
     EXPECT_EQ(onCaller.load(), 48u);
     helpersMayStart = 1;

@@ -197,9 +197,10 @@ int main(int argc, char** argv) {
     const int engine = ActiveProductEngine();
     std::printf("product engine chosen for this processor: %s; processors usable: %u\n",
                 ProductEngineName(engine), threads);
-    std::printf("best of %u; seconds, ratio to GMP fac_ui + get_str, checkpoints, longest step "
-                "ms, check ms, work memory MB allocated and at most in use\n",
-                repeat);
+    std::printf(
+        "best of %u; seconds, ratio to GMP fac_ui + get_str, checkpoints, longest step "
+        "ms, check ms, work memory MB allocated and at most in use\n",
+        repeat);
     std::printf("%8s  %-20s %8s %8s %6s %9s %7s %7s %7s\n", "N", "loop", "seconds", "ratio",
                 "checkp", "longest", "check", "alloc", "peak");
     bool allOk = true;
@@ -211,7 +212,8 @@ int main(int argc, char** argv) {
             GmpResult g = BestGmp(n, repeat);
             reference = g.both;
             digits = std::move(g.digits);
-            std::printf("%8" PRIu64 "  %-20s %8.4f %8.3f\n", n, "GMP fac_ui", g.fac, g.fac / g.both);
+            std::printf("%8" PRIu64 "  %-20s %8.4f %8.3f\n", n, "GMP fac_ui", g.fac,
+                        g.fac / g.both);
             std::printf("%8" PRIu64 "  %-20s %8.4f %8.3f\n", n, "GMP get_str", g.getStr,
                         g.getStr / g.both);
             std::printf("%8" PRIu64 "  %-20s %8.4f %8.3f\n", n, "GMP fac_ui + get_str", g.both,
@@ -243,7 +245,10 @@ int main(int argc, char** argv) {
             const bool same = digits.empty() || r.digits == digits;
             r.ok = r.ok && same;
             allOk = allOk && r.ok;
-            PrintLoop(n, run.name.c_str(), r, reference, digits.empty() ? "" : same ? ", GMP's digits" : "");
+            PrintLoop(n, run.name.c_str(), r, reference,
+                      digits.empty() ? ""
+                      : same         ? ", GMP's digits"
+                                     : "");
         }
         ForceProductEngine(engine);
     }
