@@ -53,15 +53,28 @@ int MenuBar::Create(HWND ownerWindow, HINSTANCE instance) {
     return SetMenu(owner, menu) ? 0 : 1;
 }
 
+// Only an item on the bar itself shows its state there. An item of a
+// drop-down is drawn from its state when the drop-down opens, so the bar is
+// left alone: DrawMenuBar recomputes and repaints the window's whole frame.
+void MenuBar::RedrawIfOnBar(UINT commandId) {
+    const int count = GetMenuItemCount(menu);
+    for (int i = 0; i < count; ++i) {
+        if (GetMenuItemID(menu, i) == commandId) {
+            DrawMenuBar(owner);
+            return;
+        }
+    }
+}
+
 int MenuBar::EnableItem(UINT commandId) {
     EnableMenuItem(menu, commandId, MF_BYCOMMAND | MF_ENABLED);
-    DrawMenuBar(owner);
+    RedrawIfOnBar(commandId);
     return 0;
 }
 
 int MenuBar::GrayItem(UINT commandId) {
     EnableMenuItem(menu, commandId, MF_BYCOMMAND | MF_GRAYED);
-    DrawMenuBar(owner);
+    RedrawIfOnBar(commandId);
     return 0;
 }
 
@@ -189,8 +202,15 @@ int StatusBar::Create(HINSTANCE moduleInstance, HWND parent) {
 }
 
 LRESULT StatusBar::SetText(const wchar_t* text) {
-    return SendMessageW(window, SB_SETTEXTW, SB_SIMPLEID,
-                        reinterpret_cast<LPARAM>(text ? text : L""));
+    // Wine's bar repaints itself at once on a new text. With its drawing
+    // off meanwhile, the text is painted with the rest of the window when
+    // the thread is next idle: a report beside the loop costs it less.
+    SendMessageW(window, WM_SETREDRAW, FALSE, 0);
+    const LRESULT set =
+        SendMessageW(window, SB_SETTEXTW, SB_SIMPLEID, reinterpret_cast<LPARAM>(text ? text : L""));
+    SendMessageW(window, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(window, nullptr, FALSE);
+    return set;
 }
 
 void StatusBar::SetScale(UINT dpi) {

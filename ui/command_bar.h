@@ -18,6 +18,7 @@ struct MenuBar {
     int Create(HWND ownerWindow, HINSTANCE instance);
     int EnableItem(UINT commandId);
     int GrayItem(UINT commandId);
+    void RedrawIfOnBar(UINT commandId);
     void Release();
 };
 

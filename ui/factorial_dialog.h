@@ -33,6 +33,10 @@ struct SaveFileSettings {
 struct FactorialDialog {
     uint64_t requestedN;
     wchar_t requestedPath[512];
+    // Called on Start with the owner once the dialog is hidden and its owner
+    // active again, before its windows are destroyed, so that what follows
+    // need not wait for them. Null: nothing is called.
+    void (*onStart)(HWND owner);
 
     // Largest N accepted and the number of characters the N field takes.
     static uint64_t maxNumber;

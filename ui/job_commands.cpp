@@ -7,12 +7,11 @@
 #include "ui/job_reports.h"
 #include "ui/main_window.h"
 
-void OnFactorialCommand(HWND mainWindow) {
-    // From StartJob to the end of OnJobEnd the one accumulator and the job
-    // record belong to the running job; before its started report the menu
-    // still offers Factorial.
-    if (JobIsSetUp()) return;
-    if (factorialDialog.Show(mainInstance, mainWindow) != FACTO_START) return;
+namespace {
+
+// Runs from the dialog's Start, once the dialog is hidden: the job starts
+// while its windows are torn down.
+void StartRequestedJob(HWND mainWindow) {
     // The dialog refuses such an N; this is the last gate before the job.
     if (factorialDialog.requestedN > FactorialDialog::maxNumber) return;
     FactorialJob* job = jobState.job;
@@ -30,6 +29,17 @@ void OnFactorialCommand(HWND mainWindow) {
     job->instance = mainInstance;
     PrepareJobReports();
     StartJob(job);
+}
+
+}  // namespace
+
+void OnFactorialCommand(HWND mainWindow) {
+    // From StartJob to the end of OnJobEnd the one accumulator and the job
+    // record belong to the running job; before its started report the menu
+    // still offers Factorial.
+    if (JobIsSetUp()) return;
+    factorialDialog.onStart = StartRequestedJob;
+    factorialDialog.Show(mainInstance, mainWindow);
 }
 
 void OnStopCommand() {

@@ -188,6 +188,8 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             logView.Create(mainInstance, window, 0, 0, 10, 10, 0x20000, 300);
             logView.HookInput();
             statusBar.Create(mainInstance, window);
+            // Now rather than at the first job, which would wait for it.
+            PrepareJobReports();
             return 0;
         case WM_DESTROY:
             PostQuitMessage(0);

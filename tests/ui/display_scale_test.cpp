@@ -111,9 +111,12 @@ std::string LabelFit(HWND label) {
 // size and font, as on a monitor of another scale. The screenshot has the dialog over the log.
 TEST(DisplayScale, PathLabelFitsAtEveryScale) {
     SetTimer(nullptr, 0, 100, [](HWND, UINT, UINT_PTR timer, DWORD) {
-        KillTimer(nullptr, timer);
+        // The dialog shows only once its queue first runs empty, which may come after the
+        // timer; hidden, its label gets no repaint.
         HWND dialog = GetLastActivePopup(mainWindowHandle),
              label = GetDlgItem(dialog, IDC_DEST_PATH);
+        if (dialog == mainWindowHandle || !IsWindowVisible(dialog)) return;
+        KillTimer(nullptr, timer);
         DrawPathLabel(L"C:\\Users\\quarnel\\Documents\\計算結果\\とても長いフォルダ\\F1000000.txt");
         fits = LabelFit(label);
         PumpFor(300);

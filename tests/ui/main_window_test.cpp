@@ -136,6 +136,8 @@ TEST(Reports, EachBlockItsLinesStatusAndCommands) {
     const std::string path = "C:\\é\xCE\xBB\xF0\x9D\x84\x9E\\" + std::string(502, 'q');
     wcscpy(factorialJob.destinationPath, Utf16(path).c_str());
     EXPECT_EQ(LinesOf(ReportStarted).back(), "1000000!を計算中... (推定桁数: 5565709)|running");
+    // The bar draws again and paints its new text when the thread is next idle.
+    EXPECT_TRUE(IsWindowVisible(statusBar.window) && GetUpdateRect(statusBar.window, nullptr, 0));
     EXPECT_EQ(LinesOf(ReportStopped),
               (Lines{"1000000!の計算を中止しました。", "  停止位置:     *1000000",
                      "  計算桁数:     5565709", "  経過時間:     1日 2時間 3分 4秒  5ミリ秒", "",
