@@ -7,7 +7,10 @@
 // buffer. Natively, GMP's mpz_fac_ui plus mpz_get_str in the same run for the
 // ratio, and the file compared with GMP's digits.
 //
-//   qrnl_job_bench [--n=1000000] [--repeat=5] [--no-gmp] [OUT.txt]
+//   qrnl_job_bench [--n=1000000] [--repeat=5] [--no-gmp] [--engine=E] [OUT.txt]
+//
+// --engine forces a product engine ("portable", "avx2", "ifma") that this
+// machine runs, instead of the one chosen for it.
 //
 // Every figure is the best of --repeat runs, wall time, in milliseconds.
 #include <chrono>
@@ -21,6 +24,7 @@
 
 #include "engine/accumulator_memory.h"
 #include "engine/factorial_steps.h"
+#include "engine/product_dispatch.h"
 #include "engine/residue_check.h"
 #include "engine/size_estimates.h"
 #include "engine/work_memory.h"
@@ -183,10 +187,21 @@ int main(int argc, char** argv) {
             if (repeat == 0) repeat = 1;
         } else if (std::strcmp(argv[i], "--no-gmp") == 0) {
             gmp = false;
+        } else if (std::strncmp(argv[i], "--engine=", 9) == 0) {
+            int engine = 0;
+            while (engine < kProductEngineCount &&
+                   std::strcmp(argv[i] + 9, ProductEngineName(engine)) != 0) {
+                ++engine;
+            }
+            if (!ForceProductEngine(engine)) {
+                std::fprintf(stderr, "engine %s: unknown, or not on this machine\n", argv[i] + 9);
+                return 2;
+            }
         } else if (argv[i][0] != '-') {
             out = argv[i];
         } else {
-            std::fprintf(stderr, "usage: %s [--n=N] [--repeat=R] [--no-gmp] [OUT.txt]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--n=N] [--repeat=R] [--no-gmp] [--engine=E] [OUT.txt]\n",
+                         argv[0]);
             return 2;
         }
     }
@@ -207,8 +222,9 @@ int main(int argc, char** argv) {
         best.workPeak = r.workPeak;
     }
     const std::string file = ReadFile(out);
-    std::printf("%llu!, %u threads, best of %u, ms\n", static_cast<unsigned long long>(n),
-                UsableProcessorCount(), repeat);
+    std::printf("%llu!, %u threads, %s engine, best of %u, ms\n",
+                static_cast<unsigned long long>(n), UsableProcessorCount(),
+                ProductEngineName(ActiveProductEngine()), repeat);
     double total = 0;
     for (int p = 0; p < kPhases; ++p) {
         std::printf("  %-40s %8.2f\n", kPhaseNames[p], best.ms[p]);
