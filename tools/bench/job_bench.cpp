@@ -200,7 +200,8 @@ int main(int argc, char** argv) {
         } else if (argv[i][0] != '-') {
             out = argv[i];
         } else {
-            std::fprintf(stderr, "usage: %s [--n=N] [--repeat=R] [--no-gmp] [--engine=E] [OUT.txt]\n",
+            std::fprintf(stderr,
+                         "usage: %s [--n=N] [--repeat=R] [--no-gmp] [--engine=E] [OUT.txt]\n",
                          argv[0]);
             return 2;
         }
