@@ -27,7 +27,6 @@ void StartRequestedJob(HWND mainWindow) {
     jobState.notifications.onFailed = ReportFailed;
     job->progressProc = ProgressTicker;
     job->instance = mainInstance;
-    PrepareJobReports();
     StartJob(job);
 }
 

@@ -8,7 +8,7 @@
 // Module of the string table; the main window stores it on creation.
 extern HINSTANCE reportInstance;
 
-// UI thread, before a job starts: lets the reports run on the UI thread, each
+// UI thread, once, when the main window is made (before any job): lets the reports run on the UI thread, each
 // in one message: the end reports sent (the worker waits for them), the
 // started report posted (the loop starts at once; the report still comes
 // before anything else the job writes). Without it they run on the calling
